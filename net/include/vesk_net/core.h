@@ -1,0 +1,122 @@
+// ROS-free logic of the robot interface: the control buffer that the control
+// topics write and exchange() reads, audio companding, command splitting,
+// wheel odometry, the platform clock and the camera calibration model.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <vesk_support/os.h>
+
+#include "vesk_net/records.h"
+
+namespace vesk {
+
+// ---- control ----------------------------------------------------------------------
+
+constexpr int32_t WHEEL_TTL_TICKS = 10;    // 0.2 s at 50 Hz
+constexpr int32_t CONTROL_TTL_TICKS = 50;  // 1 s at 50 Hz
+
+// One signed 16-bit sample to an unsigned 8-bit one centred on 128 through
+// the soft limiter y = x - x|x|/2 (x = s / 32768).
+uint8_t stream_compand(int16_t s);
+
+// Splits "a;;b;" into "a", "", "b" and appends them to `out`: every ";" ends a
+// command, a trailing ";" adds nothing, an empty text adds nothing.
+void split_commands(const std::string& text, std::vector<std::string>& out);
+
+// Everything the control callbacks share with exchange() and receive(). Every
+// operation takes the lock for its whole duration and never throws. Size
+// failures warn (verbosity > 0) and change nothing but the ttl refreshes.
+class Inbuf {
+ public:
+  Inbuf();
+  Inbuf(const Inbuf&) = delete;
+  Inbuf& operator=(const Inbuf&) = delete;
+
+  // Construction state: records reset, ttls full, flags = initial_flags.
+  void init(uint32_t initial_flags, const VESK_TOOL_CONFIG* tool_config);
+
+  void cmd_vel(double linear_x, double angular_z);
+  void kinematic_joints(const double* positions, size_t n);
+  void cosmetic_joints(const float* values, size_t n);
+  void illum(const uint32_t* values, size_t n);
+  void tone(const uint16_t* values, size_t n);
+  void stream(const int16_t* samples, size_t n);
+  void flags(uint32_t value);
+  void command(const std::string& text);
+
+  // Copies the input record to the output record, lets short-lived commands
+  // lapse, and returns the output record (valid until the next call).
+  VESK_TICK_D* exchange();
+
+  // The packet filled last if not yet handed out (and marks it taken), else nullptr.
+  VESK_STREAM_PACKET* take_packet();
+
+  // Snapshots for inspection (taken under the lock).
+  uint32_t persistent_flags() const;
+  int32_t wheel_ttl() const;
+  int32_t control_ttl() const;
+
+ private:
+  int verbosity() const;
+
+  mutable os::Mutex lock_;
+  VESK_STREAM_PACKET packet_[2];
+  int fill_ = 0;
+  uint32_t persistent_flags_ = 0;
+  VESK_TICK_D input_;
+  VESK_TICK_D output_;
+  int32_t wheel_ttl_ = WHEEL_TTL_TICKS;
+  int32_t control_ttl_ = CONTROL_TTL_TICKS;
+  const VESK_TOOL_CONFIG* tool_config_ = nullptr;
+};
+
+// ---- odometry ---------------------------------------------------------------------
+
+constexpr float ODOM_TICK_S = 0.02f;         // one platform tick [s]
+constexpr float ODOM_INV_TRACK = 6.097561f;  // 1 / 0.164 m wheel track [1/m]
+
+// Planar wheel odometry in single precision, integrated once per tick.
+struct Odometry {
+  float x = 0.0f;      // [m]
+  float y = 0.0f;      // [m]
+  float theta = 0.0f;  // heading [rad]
+  float v = 0.0f;      // last forward speed [m/s]
+  float omega = 0.0f;  // last turn rate [rad/s]
+
+  // Integrates one tick of left and right wheel speeds [m/s]; both position
+  // updates use the heading from before this tick's turn.
+  void step(float left, float right);
+};
+
+// ---- platform clock ------------------------------------------------------------------
+
+constexpr int64_t PLATFORM_CLOCK_WRAP_US = 1000000000;
+
+// Unwraps a platform clock reading (microseconds, wrapping 999999999 -> 0)
+// against the last unwrapped value `last_us`, which it updates. Jumps of more
+// than half a wrap are taken as a wrap in the other direction.
+int64_t unwrap_platform_clock(int64_t& last_us, int32_t stamp_us);
+
+// ---- camera calibration ----------------------------------------------------------
+
+// Each row gives one camera parameter as a dot product with the feature vector
+// (w, h, 0.001 w h, sqrt(w^2 + h^2), 1000 h / w, 1) of an image size.
+extern const double camera_calib[13][6];
+
+// Six-element dot product.
+double vecmult(const double* a, const double* b);
+
+struct CameraModel {
+  double D[5];  // plumb-bob distortion
+  double fx, cx, fy, cy;          // K[0], K[2], K[4], K[5]
+  double p0, p2, p5, p6;          // P[0], P[2], P[5], P[6]
+};
+
+// The calibration model for an image of width w and height h (w > 0).
+CameraModel camera_model(double w, double h);
+
+}  // namespace vesk

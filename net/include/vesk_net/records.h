@@ -1,0 +1,264 @@
+// Records exchanged between a robot platform and the ROS interface: the
+// upward and downward tick records, the three configuration records, camera
+// frames, microphone blocks and downward audio stream packets.
+//
+// All records are plain data, little-endian. Reserved blocks are kept only so
+// that the fields behind them stay at the byte offsets a platform writes;
+// nothing here fills or reads them. The static_asserts below pin the layout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- flags -------------------------------------------------------------------
+
+// Option bits of VESK_NET_CONFIG::net_flags.
+constexpr uint32_t NET_FLAG_SIM = 0x10000;        // simulated platform
+constexpr uint32_t NET_FLAG_NO_TOUCH = 0x200000;  // do not publish the touch topics
+constexpr uint32_t NET_FLAG_HW_CLOCK = 0x400000;  // stamp from the platform clock
+
+// Network modes (VESK_NET_CONFIG::mode).
+constexpr uint32_t NET_MODE_OFFLINE = 1;
+constexpr uint32_t NET_MODE_ROS = 2;
+
+// Platform flags: a flags value carrying this bit becomes the persistent flags.
+constexpr uint32_t PLATFORM_D_FLAG_PERSISTENT = 0x80000000u;
+// Bit added to the published flags by a simulated platform.
+constexpr uint32_t PLATFORM_U_FLAG_SIM = 0x8000;
+
+// Frame kinds (VESK_MSG_FRAME::flags).
+constexpr uint16_t FRAME_FLAG_RAW = 0x2;   // raw 8-bit RGB pixels
+constexpr uint16_t FRAME_FLAG_JPEG = 0x4;  // JPEG data
+
+// Bit 0 of VESK_PLATFORM_PARS::frame_flags: a frame specification changed the streams.
+constexpr uint16_t FRAME_FLAGS_CHANGED = 0x1;
+
+// ---- upward tick record ---------------------------------------------------------
+
+// One inertial unit: accelerometer counts (8192 counts = 9.81 m/s^2), then
+// bytes whose meaning belongs to the platform.
+struct VESK_IMU_BLOCK {
+  int16_t acc[3];
+  uint8_t reserved[14];
+};
+
+// Everything the platform sensed during one tick (50 Hz). Owned by the platform.
+struct VESK_TICK_U {
+  uint8_t reserved0[12];
+  uint32_t flags;                   // platform flags
+  uint8_t reserved1[16];
+  int32_t tick_stamp;               // platform clock [us], wraps 999999999 -> 0
+  uint16_t stream[2];               // stream status values
+  float wheel_speed_cmd[2];         // left, right demanded [m/s]
+  float wheel_speed_opto[2];        // left, right measured [m/s]
+  float wheel_speed_back_emf[2];    // left, right from back-EMF [m/s]
+  float wheel_effort_pwm[2];        // left, right drive effort
+  uint8_t reserved2[8];
+  float joint_pos[4];               // tilt, lift, yaw, pitch [rad]
+  float joint_effort[4];            // same order
+  float light[4];                   // light sensor values
+  float battery_voltage;            // [V]
+  uint16_t touch_body;
+  uint16_t touch_head;
+  VESK_IMU_BLOCK imu_body;
+  VESK_IMU_BLOCK imu_head;
+  uint8_t cliff[2];                 // 0..15, larger = floor nearer
+  uint8_t reserved3[2];
+  float sonar;                      // range [m]
+  uint16_t dip;
+  uint8_t reserved4[1174];
+  float body_pose[3];               // ground truth x [m], y [m], theta [rad]; simulation only
+};
+
+// ---- downward tick record -------------------------------------------------------
+
+// Tone request: the first value kept whole (non-zero = pending), the second
+// and third cut to their low 8 bits.
+struct VESK_TONE {
+  uint16_t value;
+  uint8_t level;
+  uint8_t duration;
+};
+
+// Everything commanded for one tick.
+struct VESK_TICK_D {
+  uint8_t reserved0[12];
+  uint32_t flags;                   // platform flags
+  uint8_t reserved1[16];
+  VESK_TONE tone;
+  uint32_t illum[6];
+  float cosmetic_joints[6];         // droop, wag, left ear, right ear, left eyelid, right eyelid
+  float body_vel[2];                // forward [m/s], turn rate [rad/s]
+  float kinematic_joints[4];        // tilt, lift, yaw, pitch [rad]
+  uint8_t joints_set;               // 255 whenever joint targets arrive
+  uint8_t reserved2[64];
+  uint16_t reserved3[66];
+  std::vector<std::string> commands;  // text commands since the previous tick
+
+  VESK_TICK_D() { reset(); }
+
+  // Every field to its default; the command list emptied.
+  void reset();
+};
+
+// Defaults of VESK_TICK_D::reset.
+constexpr float TICK_D_DEFAULT_TILT = -0.10471976f;  // -6 deg
+constexpr float TICK_D_DEFAULT_LIFT = 0.5934119f;    // 34 deg
+constexpr float TICK_D_DEFAULT_COSMETIC[6] = {0.0f, 0.5f, 0.3333f, 0.3333f, 0.0f, 0.0f};
+
+// ---- configuration ---------------------------------------------------------------
+
+struct VESK_NET_CONFIG {
+  uint32_t mode = 0;           // NET_MODE_OFFLINE or NET_MODE_ROS
+  std::string robot_name;      // node name and topic namespace
+  uint32_t net_flags = 0;      // NET_FLAG_*
+  uint32_t initial_flags = 0;  // platform flags in force at start
+  uint32_t reserved[4] = {};   // platform fields this system does not use
+  // Set non-zero by the platform (from any thread) to abandon the wait for
+  // the ROS master during construction.
+  int32_t exit_request = 0;
+};
+
+struct VESK_TOOL_CONFIG {
+  int32_t verbosity = 0;  // >0 warnings, >1 progress, >2 debug
+};
+
+// Camera frame geometry; the frame specification sets the four further fields to 0.
+struct VESK_FRAME_GEOM {
+  uint16_t width;
+  uint16_t height;
+  uint16_t aux[4];
+};
+
+// True when all six fields are equal.
+bool comp_frame_geom(const VESK_FRAME_GEOM& a, const VESK_FRAME_GEOM& b);
+inline bool comp_frame_geom(const VESK_FRAME_GEOM* a, const VESK_FRAME_GEOM* b) {
+  return comp_frame_geom(*a, *b);
+}
+
+// One eye camera stream.
+struct VESK_STREAM_PARS {
+  VESK_FRAME_GEOM stream_geom;
+  uint8_t reserved[4];   // not part of the geometry comparison
+  float stream_rate;     // frames per second, 0 = off
+  uint32_t stream_aux;   // platform's own (the simulator sets 192)
+};
+
+// Platform parameters; parse_frame_spec rewrites the stream entries.
+struct VESK_PLATFORM_PARS {
+  uint32_t platform[4];   // platform-owned leading fields
+  uint16_t frame_flags;   // bit 0: a frame specification changed the streams
+  uint16_t frame_aux;     // platform's own (the simulator sets 1)
+  VESK_STREAM_PARS stream[2];  // 0 left eye, 1 right eye
+};
+
+// ---- camera frames, microphones, audio stream -------------------------------------
+
+// One camera frame: the 40-byte wire header, then a pointer to the frame data
+// (width x height x 3 bytes of RGB, or size - 40 bytes of JPEG). A platform
+// that holds the wire form contiguously points `data` just past the header.
+// The data need only stay valid during publish_frame.
+struct VESK_MSG_FRAME {
+  uint8_t reserved0[4];
+  uint32_t size;          // total bytes including the 40-byte header
+  uint8_t reserved1[8];
+  uint16_t seq;           // frame sequence number
+  uint8_t stream_index;   // 0 left eye, 1 right eye, 2 overhead, 3 gaze
+  uint8_t reserved2;
+  uint16_t flags;         // FRAME_FLAG_RAW, FRAME_FLAG_JPEG
+  uint8_t reserved3[6];
+  uint16_t width;         // pixels
+  uint16_t height;        // pixels
+  uint32_t clock_aux;     // the simulator repeats the platform clock here; unread
+  int32_t clock;          // platform clock [us], same clock as tick_stamp
+  const uint8_t* data;    // frame data (not owned)
+};
+
+constexpr uint32_t FRAME_HEADER_BYTES = 40;
+
+// Number of microphone channels and samples per channel in one block.
+constexpr unsigned MICS_CHANNELS = 4;
+constexpr unsigned MICS_SAMPLES = 500;
+
+// One microphone block: a header word, then 2000 samples interleaved by channel.
+struct MICS_ALL {
+  uint32_t header;
+  int16_t data[MICS_CHANNELS * MICS_SAMPLES];
+};
+
+constexpr unsigned STREAM_MAX_SAMPLES = 4048;
+constexpr uint32_t STREAM_PACKET_MAGIC = 0x00500000;
+constexpr uint16_t STREAM_PACKET_KIND = 0x2202;
+constexpr uint32_t STREAM_PACKET_HEADER_BYTES = 16;
+
+// Downward audio: 8-bit unsigned samples centred on 128.
+struct VESK_STREAM_PACKET {
+  uint32_t magic;      // STREAM_PACKET_MAGIC
+  uint32_t length;     // 16 + number of samples
+  uint16_t kind;       // STREAM_PACKET_KIND
+  uint16_t fresh;      // 1 when filled, 0 once handed out
+  uint32_t reserved;
+  uint8_t samples[STREAM_MAX_SAMPLES];
+
+  // Header preset, no samples, not fresh.
+  void preset();
+};
+
+// ---- layout ------------------------------------------------------------------------
+
+static_assert(sizeof(VESK_IMU_BLOCK) == 20, "inertial block");
+static_assert(offsetof(VESK_TICK_U, flags) == 12, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, tick_stamp) == 32, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, stream) == 36, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, wheel_speed_cmd) == 40, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, wheel_speed_opto) == 48, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, wheel_speed_back_emf) == 56, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, wheel_effort_pwm) == 64, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, joint_pos) == 80, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, joint_effort) == 96, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, light) == 112, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, battery_voltage) == 128, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, touch_body) == 132, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, touch_head) == 134, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, imu_body) == 136, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, imu_head) == 156, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, cliff) == 176, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, sonar) == 180, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, dip) == 184, "tick_u layout");
+static_assert(offsetof(VESK_TICK_U, body_pose) == 1360, "tick_u layout");
+static_assert(sizeof(VESK_TICK_U) == 1372, "tick_u size");
+
+static_assert(offsetof(VESK_TICK_D, flags) == 12, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, tone) == 32 && sizeof(VESK_TONE) == 4, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, illum) == 36, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, cosmetic_joints) == 60, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, body_vel) == 84, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, kinematic_joints) == 92, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, joints_set) == 108, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, reserved2) == 109, "tick_d layout");
+static_assert(offsetof(VESK_TICK_D, reserved3) == 174, "tick_d layout");
+
+static_assert(offsetof(VESK_FRAME_GEOM, aux) == 4 && sizeof(VESK_FRAME_GEOM) == 12, "geometry");
+static_assert(sizeof(VESK_STREAM_PARS) == 24 && offsetof(VESK_STREAM_PARS, stream_rate) == 16,
+              "stream entry");
+static_assert(offsetof(VESK_PLATFORM_PARS, frame_aux) == offsetof(VESK_PLATFORM_PARS, frame_flags) + 2,
+              "platform pars");
+static_assert(offsetof(VESK_PLATFORM_PARS, stream) == offsetof(VESK_PLATFORM_PARS, frame_flags) + 4,
+              "platform pars");
+
+static_assert(offsetof(VESK_MSG_FRAME, size) == 4, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, seq) == 16, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, stream_index) == 18, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, flags) == 20, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, width) == 28, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, height) == 30, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, clock_aux) == 32, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, clock) == 36, "frame header");
+static_assert(offsetof(VESK_MSG_FRAME, data) == FRAME_HEADER_BYTES, "frame header");
+
+static_assert(offsetof(MICS_ALL, data) == 4 && sizeof(MICS_ALL) == 4004, "microphone block");
+static_assert(offsetof(VESK_STREAM_PACKET, samples) == STREAM_PACKET_HEADER_BYTES &&
+                  sizeof(VESK_STREAM_PACKET) == 4064,
+              "stream packet");
