@@ -1,0 +1,318 @@
+// ROS-free logic of the interface: control buffer, companding, commands,
+// odometry, platform clock, camera calibration.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "vesk_net/core.h"
+
+namespace {
+
+using vesk::Inbuf;
+
+std::string captured(const std::function<void()>& f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+// ---- companding and commands ------------------------------------------------------
+
+TEST(Compand, ReferencePoints) {
+  EXPECT_EQ(vesk::stream_compand(0), 128);
+  EXPECT_EQ(vesk::stream_compand(16384), 224);
+  EXPECT_EQ(vesk::stream_compand(-16384), 32);
+  EXPECT_EQ(vesk::stream_compand(-32768), 0);
+  EXPECT_EQ(vesk::stream_compand(32767), 255);
+  EXPECT_EQ(vesk::stream_compand(32766), 255);
+}
+
+TEST(Compand, FollowsSoftLimiterAndIsMonotonic) {
+  int prev = -1;
+  for (int s = -32768; s <= 32767; ++s) {
+    const int b = vesk::stream_compand(static_cast<int16_t>(s));
+    ASSERT_GE(b, prev) << s;
+    prev = b;
+    const double x = s / 32768.0;
+    const double y = (x - x * std::fabs(x) / 2.0) * 256.0 + 128.0;
+    ASSERT_NEAR(b, std::min(255.0, y), 1.0) << s;
+  }
+}
+
+std::vector<std::string> split(const std::string& s) {
+  std::vector<std::string> out;
+  vesk::split_commands(s, out);
+  return out;
+}
+
+TEST(Commands, Splitting) {
+  EXPECT_EQ(split("a;;b;"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_EQ(split(""), (std::vector<std::string>{}));
+  EXPECT_EQ(split(";"), (std::vector<std::string>{""}));
+  EXPECT_EQ(split(";x"), (std::vector<std::string>{"", "x"}));
+  EXPECT_EQ(split("frame=180s"), (std::vector<std::string>{"frame=180s"}));
+  EXPECT_EQ(split(";;"), (std::vector<std::string>{"", ""}));
+}
+
+// ---- control buffer -------------------------------------------------------------
+
+class InbufTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tool.verbosity = 1;
+    in.init(0, &tool);
+  }
+  VESK_TOOL_CONFIG tool;
+  Inbuf in;
+};
+
+TEST_F(InbufTest, InitialState) {
+  VESK_TICK_D* d = in.exchange();
+  EXPECT_EQ(d->flags, 0u);
+  EXPECT_EQ(d->joints_set, 255);
+  EXPECT_EQ(d->kinematic_joints[1], TICK_D_DEFAULT_LIFT);
+  EXPECT_EQ(in.take_packet(), nullptr);
+}
+
+TEST_F(InbufTest, WheelTtlElevenExchanges) {
+  in.cmd_vel(0.2, -0.5);
+  for (int i = 1; i <= 11; ++i) {
+    VESK_TICK_D* d = in.exchange();
+    ASSERT_EQ(d->body_vel[0], 0.2f) << i;
+    ASSERT_EQ(d->body_vel[1], -0.5f) << i;
+  }
+  for (int i = 0; i < 3; ++i) {
+    VESK_TICK_D* d = in.exchange();
+    EXPECT_EQ(d->body_vel[0], 0.0f);
+    EXPECT_EQ(d->body_vel[1], 0.0f);
+  }
+}
+
+TEST_F(InbufTest, FlagsFallBackAfter51Exchanges) {
+  in.flags(0x10);
+  for (int i = 1; i <= 51; ++i) ASSERT_EQ(in.exchange()->flags, 0x10u) << i;
+  EXPECT_EQ(in.exchange()->flags, 0u);
+  EXPECT_EQ(in.exchange()->flags, 0u);
+}
+
+TEST_F(InbufTest, OtherControlRefreshesFlagsTtl) {
+  in.flags(0x10);
+  for (int i = 0; i < 40; ++i) in.exchange();
+  const double bad[3] = {0, 0, 0};
+  in.kinematic_joints(bad, 3);  // wrong size still refreshes
+  for (int i = 1; i <= 51; ++i) ASSERT_EQ(in.exchange()->flags, 0x10u) << i;
+  EXPECT_EQ(in.exchange()->flags, 0u);
+}
+
+TEST_F(InbufTest, PersistentFlagsStick) {
+  std::string out = captured([&] {
+    tool.verbosity = 2;
+    in.flags(0x80000010u);
+  });
+  EXPECT_TRUE(contains(out, "received new platform flags: 80000010 (PLATFORM_D_FLAG_PERSISTENT)\n"))
+      << out;
+  EXPECT_EQ(in.persistent_flags(), 0x80000010u);
+  for (int i = 0; i < 120; ++i) ASSERT_EQ(in.exchange()->flags, 0x80000010u);
+  in.flags(0x3);
+  for (int i = 0; i < 51; ++i) ASSERT_EQ(in.exchange()->flags, 0x3u);
+  EXPECT_EQ(in.exchange()->flags, 0x80000010u);
+}
+
+TEST(InbufInit, InitialFlagsAreDeliveredAndPersist) {
+  VESK_TOOL_CONFIG tool;
+  tool.verbosity = 3;
+  Inbuf in;
+  const std::string out = captured([&] { in.init(0x5, &tool); });
+  EXPECT_TRUE(contains(out, "\t(ROS) set_initial_flags")) << out;
+  EXPECT_TRUE(contains(out, "\t(ROS) persistent_flags=5\n")) << out;
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(in.exchange()->flags, 0x5u);
+  EXPECT_EQ(in.persistent_flags(), 0x5u);
+}
+
+TEST_F(InbufTest, KinematicJoints) {
+  const double pos[4] = {0.1, 0.2, 0.3, 0.4};
+  in.kinematic_joints(pos, 4);
+  VESK_TICK_D* d = in.exchange();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(d->kinematic_joints[i], static_cast<float>(pos[i]));
+  const double three[3] = {9, 9, 9};
+  const std::string out = captured([&] { in.kinematic_joints(three, 3); });
+  EXPECT_TRUE(contains(out, "**** WARNING **** \n\tposition vector wrong size (!=4) in "
+                            "control/kinematic_joints, ignoring input data\n"))
+      << out;
+  d = in.exchange();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(d->kinematic_joints[i], static_cast<float>(pos[i]));
+  tool.verbosity = 0;
+  EXPECT_EQ(captured([&] { in.kinematic_joints(three, 3); }), "");
+}
+
+TEST_F(InbufTest, CosmeticReordering) {
+  const float msg[6] = {1, 2, 3, 4, 5, 6};  // droop, wag, l lid, r lid, l ear, r ear
+  in.cosmetic_joints(msg, 6);
+  VESK_TICK_D* d = in.exchange();
+  const float want[6] = {1, 2, 5, 6, 3, 4};  // droop, wag, l ear, r ear, l lid, r lid
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(d->cosmetic_joints[i], want[i]) << i;
+  const std::string out = captured([&] { in.cosmetic_joints(msg, 5); });
+  EXPECT_TRUE(contains(out, "position vector wrong size (!=6) in control/cosmetic_joints, "
+                            "ignoring input data\n"));
+  d = in.exchange();
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(d->cosmetic_joints[i], want[i]) << i;
+}
+
+TEST_F(InbufTest, IllumAndTone) {
+  const uint32_t illum[6] = {1, 2, 3, 4, 5, 0xffffffff};
+  in.illum(illum, 6);
+  EXPECT_TRUE(contains(captured([&] { in.illum(illum, 7); }),
+                       "illum vector wrong size (!=6) in control/illum\n"));
+  const uint16_t tone[3] = {440, 300, 20};
+  in.tone(tone, 3);
+  EXPECT_TRUE(contains(captured([&] { in.tone(tone, 2); }),
+                       "tone vector wrong size (!=3) in control/tone\n"));
+  VESK_TICK_D* d = in.exchange();
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(d->illum[i], illum[i]);
+  EXPECT_EQ(d->tone.value, 440);
+  EXPECT_EQ(d->tone.level, 44);
+  EXPECT_EQ(d->tone.duration, 20);
+  d = in.exchange();
+  EXPECT_EQ(d->tone.value, 0);
+  EXPECT_EQ(d->tone.level, 0);
+  EXPECT_EQ(d->tone.duration, 0);
+  EXPECT_EQ(d->illum[5], 0xffffffffu);  // illumination stays
+}
+
+TEST_F(InbufTest, CommandsReachPlatformOnce) {
+  tool.verbosity = 2;
+  const std::string out = captured([&] { in.command("a;;b;"); });
+  EXPECT_TRUE(contains(out, "received command(s):\n\ta\n\t\n\tb\n")) << out;
+  in.command("c");
+  VESK_TICK_D* d = in.exchange();
+  EXPECT_EQ(d->commands, (std::vector<std::string>{"a", "", "b", "c"}));
+  EXPECT_TRUE(in.exchange()->commands.empty());
+}
+
+TEST_F(InbufTest, StreamPackets) {
+  const int16_t s[3] = {0, 16384, -16384};
+  in.stream(s, 3);
+  VESK_STREAM_PACKET* p = in.take_packet();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->length, 19u);
+  EXPECT_EQ(p->magic, STREAM_PACKET_MAGIC);
+  EXPECT_EQ(p->kind, STREAM_PACKET_KIND);
+  EXPECT_EQ(p->samples[0], 128);
+  EXPECT_EQ(p->samples[1], 224);
+  EXPECT_EQ(p->samples[2], 32);
+  EXPECT_EQ(p->fresh, 0);
+  EXPECT_EQ(in.take_packet(), nullptr);
+
+  std::vector<int16_t> full(STREAM_MAX_SAMPLES, -32768);
+  in.stream(full.data(), full.size());
+  p = in.take_packet();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->length, 4064u);
+  EXPECT_EQ(p->samples[4047], 0);
+
+  std::vector<int16_t> over(STREAM_MAX_SAMPLES + 1, 1);
+  const std::string out = captured([&] { in.stream(over.data(), over.size()); });
+  EXPECT_EQ(out.substr(out.find("****")),
+            "**** WARNING **** \n\tstream message must not exceed 4048 bytes in size");
+  EXPECT_EQ(in.take_packet(), nullptr);
+
+  in.stream(nullptr, 0);
+  p = in.take_packet();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->length, 16u);
+}
+
+TEST_F(InbufTest, PacketStaysIntactUntilTwoMoreArrive) {
+  const int16_t a[1] = {16384}, b[1] = {-16384}, c[1] = {0};
+  in.stream(a, 1);
+  VESK_STREAM_PACKET* p = in.take_packet();
+  ASSERT_NE(p, nullptr);
+  in.stream(b, 1);
+  EXPECT_EQ(p->samples[0], 224);
+  in.stream(c, 1);
+  EXPECT_EQ(p->samples[0], 128);  // reused by the message after next
+  // The last filled packet wins; the one before is never handed out.
+  VESK_STREAM_PACKET* q = in.take_packet();
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(q->samples[0], 128);
+  EXPECT_EQ(in.take_packet(), nullptr);
+}
+
+// ---- odometry -----------------------------------------------------------------
+
+TEST(Odometry, StraightLine) {
+  vesk::Odometry o;
+  for (int i = 0; i < 50; ++i) o.step(0.1f, 0.1f);
+  EXPECT_NEAR(o.x, 0.1, 1e-5);
+  EXPECT_EQ(o.y, 0.0f);
+  EXPECT_EQ(o.theta, 0.0f);
+  EXPECT_FLOAT_EQ(o.v, 0.1f);
+  EXPECT_EQ(o.omega, 0.0f);
+}
+
+TEST(Odometry, TurnOnSpot) {
+  vesk::Odometry o;
+  for (int i = 1; i <= 10; ++i) {
+    o.step(-0.082f, 0.082f);
+    EXPECT_NEAR(o.omega, 1.0, 1e-6);
+    EXPECT_EQ(o.v, 0.0f);
+    EXPECT_NEAR(o.theta, 0.02 * i, 1e-6);
+    EXPECT_EQ(o.x, 0.0f);
+    EXPECT_EQ(o.y, 0.0f);
+  }
+}
+
+TEST(Odometry, UsesHeadingBeforeTurn) {
+  vesk::Odometry o;
+  o.step(0.0f, 1.0f);  // first tick: heading still 0 while moving
+  EXPECT_NEAR(o.x, 0.5 * 0.02, 1e-7);
+  EXPECT_EQ(o.y, 0.0f);
+  const float th = o.theta;
+  o.step(0.0f, 1.0f);
+  EXPECT_NEAR(o.y, std::sin(th) * 0.01, 1e-7);
+}
+
+// ---- platform clock ---------------------------------------------------------------
+
+TEST(PlatformClock, UnwrapsAcrossWrap) {
+  int64_t last = 0;
+  int64_t t0 = vesk::unwrap_platform_clock(last, 999990000);
+  int64_t t1 = vesk::unwrap_platform_clock(last, 10000);
+  EXPECT_EQ(t1 - t0, 20000);
+  int64_t t = t1;
+  for (int32_t s = 30000; s < 1000000000; s += 100000000) {
+    int64_t n = vesk::unwrap_platform_clock(last, s);
+    EXPECT_GT(n, t);
+    t = n;
+  }
+  const int64_t before = t;
+  const int64_t after = vesk::unwrap_platform_clock(last, 5000);  // wrapped again
+  EXPECT_GT(after, before);
+  EXPECT_LT(after - before, 500000000);
+}
+
+TEST(PlatformClock, SmallStepBackStaysBack) {
+  int64_t last = 0;
+  vesk::unwrap_platform_clock(last, 400000000);
+  EXPECT_EQ(vesk::unwrap_platform_clock(last, 399980000), 399980000);
+  EXPECT_EQ(vesk::unwrap_platform_clock(last, 600000000), 600000000);
+}
+
+// ---- camera calibration ---------------------------------------------------------
+
+TEST(CameraModel, FocalLengthAt360p) {
+  const vesk::CameraModel m = vesk::camera_model(640, 360);
+  const double diag = std::sqrt(640.0 * 640.0 + 360.0 * 360.0);
+  const double fx = 0.879871 * 360 - 0.044601 * 230.4 + 0.061053 * diag - 0.050005 * 562.5 + 18.890031;
+  EXPECT_NEAR(m.fx, fx, 1e-9);
+  EXPECT_NEAR(m.fx, 342.071, 1e-3);
+  EXPECT_EQ(m.D[4], 0.0);
+  EXPECT_NEAR(m.D[0], 0.00066 * 360 + 7.2e-05 * 230.4 - 0.000395 * diag - 0.000633 * 562.5 + 0.084395,
+              1e-12);
+}
+
+}  // namespace
