@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs every Debian package that vesk's build, tests and tools need.
+# Idempotent: installs only what is missing; refreshes the package lists once
+# when something is missing. Non-interactive. Needs root (or sudo).
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+base_packages=(
+  build-essential cmake pkg-config git
+  catkin python3-catkin-pkg ros-message-generation ros-message-runtime
+  ros-core-dev libroscpp-dev librosconsole-dev liblog4cxx-dev
+  libstd-msgs-dev libsensor-msgs-dev libgeometry-msgs-dev libnav-msgs-dev
+  libtf2-dev libtf2-ros-dev libtf2-msgs-dev libtf-dev
+  libimage-transport-dev libcamera-info-manager-dev
+  python3-rostest python3-rosunit python3-rosmaster python3-roslaunch
+  python3-rostopic python3-rosmsg python3-rosnode rosbash ros-environment
+  libboost-dev libboost-system-dev libboost-thread-dev
+  googletest libgtest-dev libbenchmark-dev valgrind
+)
+extra_packages=()
+if [ -f "$here/apt-packages.txt" ]; then
+  while IFS= read -r line; do
+    line="${line%%#*}"
+    line="$(echo "$line" | tr -d '[:space:]')"
+    [ -n "$line" ] && extra_packages+=("$line")
+  done < "$here/apt-packages.txt"
+fi
+
+missing=()
+for p in "${base_packages[@]}" "${extra_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all ${#base_packages[@]} base and ${#extra_packages[@]} extra packages are installed"
+  exit 0
+fi
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+echo "setup: installing ${#missing[@]} missing packages: ${missing[*]}"
+echo "setup: apt-get update"
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+echo "setup: apt-get install"
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "setup: done"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with its tests, and runs every
+# test (unit tests and ROS integration tests, which start their own ROS master).
+#   scripts/test.sh               normal build in build/
+#   scripts/test.sh --sanitize    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh -R <regex>    only the tests whose names match
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_args=(--tests)
+ctest_args=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sanitize) build_args+=(--sanitize) ;;
+    -R) ctest_args+=(-R "$2"); shift ;;
+    *) echo "test: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh" "${build_args[@]}"
+
+build="${VESK_BUILD_DIR:-$root/build}"
+for a in "${build_args[@]}"; do [ "$a" = --sanitize ] && build="${VESK_BUILD_DIR:-$root/build-asan}"; done
+
+# ROS keeps its logs and test results under the build folder, not $HOME.
+export ROS_HOME="$build/ros_home"
+export ROS_LOG_DIR="$ROS_HOME/log"
+mkdir -p "$ROS_LOG_DIR"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+# shellcheck disable=SC1091
+source "$build/devel/setup.bash"
+cd "$build"
+rm -rf test_results
+set +e
+ctest --output-on-failure "${ctest_args[@]}" 2>&1 | tee ctest.log
+status=${PIPESTATUS[0]}
+set -e
+passed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* +Passed' ctest.log || true)
+failed=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*(\*\*\*|Failed|Timeout|Not Run)' ctest.log || true)
+echo "$passed passed, $failed failed"
+exit "$status"
