@@ -14,6 +14,7 @@ base_packages=(
   libimage-transport-dev libcamera-info-manager-dev
   python3-rostest python3-rosunit python3-rosmaster python3-roslaunch
   python3-rostopic python3-rosmsg python3-rosnode rosbash ros-environment
+  python3-std-msgs python3-geometry-msgs python3-sensor-msgs python3-nav-msgs python3-tf2-msgs
   libboost-dev libboost-system-dev libboost-thread-dev
   googletest libgtest-dev libbenchmark-dev valgrind
 )
