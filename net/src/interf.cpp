@@ -1,24 +1,93 @@
-// VESK_NET_INTERF: construction, mode dispatch and teardown.
+// VESK_NET_INTERF: construction (ROS start-up and the wait for the master),
+// mode dispatch and teardown.
 #include "vesk_net/interf.h"
+
+#include <iostream>
 
 #include <vesk_support/os.h>
 
+#include "interf_ros.h"
+
+namespace {
+
+constexpr int kMasterAttempts = 60;
+constexpr int kSlicesPerAttempt = 10;  // of 100 ms
+
+bool exit_requested(const VESK_NET_CONFIG* cfg) {
+  // Written by another thread of the platform while we wait.
+  return *static_cast<const volatile int32_t*>(&cfg->exit_request) != 0;
+}
+
+// Initialises ROS for the process and waits for the master.
+void open_ros(VESK_NET_CONFIG* cfg, int verbosity) {
+  if (verbosity > 1) std::cout << os::cout_global_elapsed() << "opening ROS interface...";
+  std::cout.flush();
+
+  int argc = 0;
+  try {
+    ros::init(argc, nullptr, cfg->robot_name, ros::init_options::NoSigintHandler);
+  } catch (const std::exception& e) {
+    if (verbosity > 1) std::cout << std::endl;
+    os::fail(std::string("cannot initialise ROS: ") + e.what());
+  }
+
+  for (int attempt = 0; attempt < kMasterAttempts; ++attempt) {
+    if (ros::master::check()) {
+      if (verbosity > 1) std::cout << (attempt == 0 ? " OK!" : "\tOK") << std::endl;
+      return;
+    }
+    if (verbosity > 1) {
+      if (attempt == 0) std::cout << std::endl;
+      std::cout << "\tfailed to reach ROS master..." << std::endl;
+    }
+    for (int slice = 0; slice < kSlicesPerAttempt; ++slice) {
+      os::msleep(100);
+      if (exit_requested(cfg)) os::fail("user requests exit whilst seeking ROS master");
+    }
+  }
+  os::fail("could not contact ROS master");
+}
+
+}  // namespace
+
 VESK_NET_INTERF::VESK_NET_INTERF(VESK_NET_CONFIG* net_config, VESK_TOOL_CONFIG* tool_config,
-                                 VESK_PLATFORM_PARS* /*platform_pars*/)
+                                 VESK_PLATFORM_PARS* platform_pars)
     : mode_(net_config->mode), tool_config_(tool_config), ros_(nullptr) {
   local_.reset();
   if (mode_ == NET_MODE_OFFLINE) return;
-  os::fail("not implemented");
+  if (mode_ != NET_MODE_ROS) os::fail("not implemented");
+
+  if (!ros::isInitialized()) open_ros(net_config, tool_config_->verbosity);
+  ros_ = new vesk::VESK_NET_INTERF_ROS(net_config, tool_config, platform_pars);
 }
 
-VESK_NET_INTERF::~VESK_NET_INTERF() { local_.reset(); }
+VESK_NET_INTERF::~VESK_NET_INTERF() {
+  if (mode_ == NET_MODE_ROS && ros_ != nullptr) {
+    if (--vesk::ros_interf_count == 0) ros::shutdown();
+    delete ros_;
+    ros_ = nullptr;
+  }
+  local_.reset();
+}
 
-VESK_TICK_D* VESK_NET_INTERF::exchange(VESK_TICK_U& /*tick_u*/) { return &local_; }
+VESK_TICK_D* VESK_NET_INTERF::exchange(VESK_TICK_U& tick_u) {
+  if (ros_ == nullptr) return &local_;
+  return ros_->exchange(tick_u);
+}
 
-VESK_STREAM_PACKET* VESK_NET_INTERF::receive() { return nullptr; }
+VESK_STREAM_PACKET* VESK_NET_INTERF::receive() {
+  if (ros_ == nullptr) return nullptr;
+  return ros_->receive();
+}
 
-void VESK_NET_INTERF::publish_frame(const VESK_MSG_FRAME* /*frame*/) {}
+void VESK_NET_INTERF::publish_frame(const VESK_MSG_FRAME* frame) {
+  if (ros_ != nullptr && frame != nullptr) ros_->publish_frame(frame);
+}
 
-void VESK_NET_INTERF::publish_mics(const MICS_ALL* /*mics*/) {}
+void VESK_NET_INTERF::publish_mics(const MICS_ALL* mics) {
+  if (ros_ != nullptr && mics != nullptr) ros_->publish_mics(mics);
+}
 
-void VESK_NET_INTERF::publish_log(const unsigned char* /*text*/, unsigned /*length*/) {}
+void VESK_NET_INTERF::publish_log(const unsigned char* text, unsigned length) {
+  if (ros_ != nullptr) ros_->publish_log(text, length);
+}
