@@ -9,7 +9,9 @@ build="${VESK_BUILD_DIR:-$root/build}"
 export ROS_HOME="${ROS_HOME:-$build/ros_home}"
 mkdir -p "$ROS_HOME"
 # shellcheck disable=SC1091
+set +u
 source "$build/devel/setup.bash"
+set -u
 cd "$root"
 if [ -f sim/scripts/demo.sh ]; then
   exec bash sim/scripts/demo.sh "$@"

@@ -30,7 +30,9 @@ mkdir -p "$ROS_LOG_DIR"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 # shellcheck disable=SC1091
+set +u
 source "$build/devel/setup.bash"
+set -u
 cd "$build"
 rm -rf test_results
 set +e
