@@ -1,0 +1,122 @@
+// gazebo::VESK_ModelPlugin: the Gazebo 11 model plug-in that plays the vesk robot's platform
+// in simulation (shared library libvesk_gazebo, entry RegisterPlugin).
+//
+// Gazebo creates the object through RegisterPlugin, calls Load once with the robot's model
+// (whose name is the robot name), later Reset on a world reset, and deletes it when the model
+// goes. Load reads the kit's "simulation_parameters" file, finds the model's sensors, joints
+// and links, gives every joint a position PID, connects the world-update-end event and the
+// sensor update events, and creates the robot ROS interface (VESK_NET_INTERF). Every 0.02 s
+// of simulation time a tick sends the sensor snapshot, joint angles and body pose up through
+// the interface and turns the commands that come back into joint position targets.
+//
+// Threads: Load, Reset and the destructor run on Gazebo's loading thread, the tick on the
+// world-update thread, the sensor callbacks on Gazebo's sensor threads. The sensor snapshot
+// `tick_u` is guarded by `tick_u_lock`, held only while a callback writes its fields and while
+// the tick or Reset copies or clears it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <gazebo/gazebo.hh>
+#include <gazebo/common/common.hh>
+#include <gazebo/physics/physics.hh>
+#include <gazebo/sensors/sensors.hh>
+
+#include <vesk_net/interf.h>
+#include <vesk_net/records.h>
+#include <vesk_support/os.h>
+
+#include "vesk_gazebo/image_resize.h"
+#include "vesk_gazebo/joint_control.h"
+
+namespace gazebo {
+
+constexpr unsigned MAX_SENSOR_COUNT = 32;
+constexpr unsigned VESK_JOINT_COUNT_SIM = 13;
+
+class VESK_ModelPlugin : public ModelPlugin {
+ public:
+  struct State {
+    double t_next_tick;     // [s] simulation time of the next tick
+    int32_t tick_stamp;     // [us] tick clock
+    physics::ModelPtr model;
+    VESK_NET_INTERF* interf;  // owned; null until the end of Load
+    event::ConnectionPtr connections[MAX_SENSOR_COUNT];
+    uint32_t connection_count;
+    physics::JointControllerPtr joint_controller;
+    // 0 unused; 1 lift; 2 yaw; 3 pitch; 4, 5 eyelids; 6, 7 wheels; 8, 9 ears; 10 tail wag;
+    // 11 tail droop; 12 head camera calibration joint.
+    physics::JointPtr joint[VESK_JOINT_COUNT_SIM];
+    physics::LinkPtr link_body;
+    physics::LinkPtr link_head;
+    VESK_TICK_U tick_u;  // sensor snapshot, written by the sensor callbacks
+    // Resized stream 0, resized stream 1, cropped stream 0, cropped stream 1.
+    unsigned char frame_buffer[4][vesk_gazebo::kFrameBufferBytes];
+    double kinematic_cmd[4];   // [rad] tilt, lift, yaw, pitch last commanded
+    double wheel_target[2];    // [rad] integrated wheel position targets, left, right
+    uint32_t sensor_count;
+    double wheel_angle_prev[2];  // [rad] wheel angles at the previous tick
+    struct {
+      sensors::CameraSensor* eye_l;
+      sensors::CameraSensor* eye_r;
+      sensors::CameraSensor* overhead;
+      sensors::CameraSensor* gaze;
+      sensors::ImuSensor* acc_head;
+      sensors::ImuSensor* acc_body;
+      sensors::SonarSensor* sonar;
+      sensors::SonarSensor* cliff_l;
+      sensors::SonarSensor* cliff_r;
+      sensors::CameraSensor* light_fl;
+      sensors::CameraSensor* light_fr;
+      sensors::CameraSensor* light_rl;
+      sensors::CameraSensor* light_rr;
+    } sensor;
+  };
+
+  VESK_ModelPlugin();
+  ~VESK_ModelPlugin() override;
+
+  void Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) override;
+  void Reset() override;
+
+  sensors::SensorPtr GetSensor(std::string name, std::string type);
+  void connect(event::ConnectionPtr c);
+
+  void ConfigureControllers();
+  void SetPID(const std::string& suffix, double P, double D);
+  void SetPositions(VESK_TICK_D* d);
+
+  void OnWorldUpdateEnd();
+  void OnTick();
+
+  void OnIMUUpdate(sensors::ImuSensor* s);
+  void OnSonarUpdate(sensors::SonarSensor* s);
+  void OnLightUpdate(sensors::CameraSensor* s);
+  void OnCamUpdate(sensors::CameraSensor* s);
+  void PublishCameraFrame(sensors::CameraSensor* s, int stream);
+
+  void RecursiveReset(physics::BasePtr e);
+
+ private:
+  void init();
+  // Finds one sensor of the discovery table and keeps, disables or skips it.
+  template <class S>
+  S* DiscoverSensor(const std::string& name, const std::string& type, bool enabled,
+                    void (VESK_ModelPlugin::*callback)(S*));
+  // Sets the camera update rates from the eye streams' rates (0 deactivates).
+  void ApplyCameraRates();
+  // Sets a joint's position target when its slot is filled and the target is finite.
+  void SetTarget(unsigned slot, double target);
+
+  uint16_t release;
+  std::string robot_name;
+  VESK_NET_CONFIG net_config;
+  VESK_TOOL_CONFIG tool_config;
+  VESK_PLATFORM_PARS platform_pars;
+  int32_t verbosity;
+  State state;
+  os::Mutex tick_u_lock;
+};
+
+}  // namespace gazebo

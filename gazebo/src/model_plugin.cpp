@@ -1,0 +1,315 @@
+// gazebo::VESK_ModelPlugin: creation, Load, sensor discovery, Reset and teardown.
+#include "vesk_gazebo/model_plugin.h"
+
+#include <cstring>
+#include <iostream>
+#include <map>
+
+#include <vesk_support/qor.h>
+
+namespace gazebo {
+
+namespace {
+
+constexpr double kDefaultKinematicCmd[4] = {static_cast<double>(-0.10471976f),
+                                            static_cast<double>(0.5934119f), 0.0, 0.0};
+
+// Parameters of "simulation_parameters" (booleans, in the order they are echoed).
+struct SimParameters {
+  bool use_wideanglecamera_eyes = false;
+  bool enable_eyes = true;
+  bool enable_gaze = true;
+  bool enable_overhead = true;
+  bool enable_sonar = true;
+  bool enable_cliff_sensors = true;
+  bool enable_light_sensors = true;
+  bool enable_sun = true;
+  bool enable_publish_touch = true;
+  bool use_hw_clock = false;
+};
+
+struct BoolKey {
+  const char* key;
+  bool SimParameters::*field;
+};
+
+const BoolKey kBoolKeys[] = {
+    {"use_wideanglecamera_eyes", &SimParameters::use_wideanglecamera_eyes},
+    {"enable_eyes", &SimParameters::enable_eyes},
+    {"enable_gaze", &SimParameters::enable_gaze},
+    {"enable_overhead", &SimParameters::enable_overhead},
+    {"enable_sonar", &SimParameters::enable_sonar},
+    {"enable_cliff_sensors", &SimParameters::enable_cliff_sensors},
+    {"enable_light_sensors", &SimParameters::enable_light_sensors},
+    {"enable_sun", &SimParameters::enable_sun},
+    {"enable_publish_touch", &SimParameters::enable_publish_touch},
+    {"use_hw_clock", &SimParameters::use_hw_clock},
+};
+
+}  // namespace
+
+// Joint name suffixes by slot (after the robot name), as the joint controller names them.
+extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
+const char* const kJointSuffix[VESK_JOINT_COUNT_SIM] = {
+    nullptr,
+    "::body_neck",
+    "::neck_gmbl",
+    "::gmbl_head",
+    "::vesk_head::head_eyelid_lh",
+    "::vesk_head::head_eyelid_rh",
+    "::vesk_body::body_wheel_lh",
+    "::vesk_body::body_wheel_rh",
+    "::vesk_head::head_ear_lh",
+    "::vesk_head::head_ear_rh",
+    "::vesk_tail::tail_gmbl_tail",
+    "::vesk_tail::body_tail_gmbl",
+    "::vesk_head::head_camera_calib",
+};
+
+VESK_ModelPlugin::VESK_ModelPlugin() {
+  release = 0;
+  verbosity = 2;
+  std::memset(&platform_pars, 0, sizeof platform_pars);
+  platform_pars.frame_flags = 0;
+  platform_pars.frame_aux = 1;
+  for (VESK_STREAM_PARS& s : platform_pars.stream) {
+    s.stream_geom.width = 640;
+    s.stream_geom.height = 360;
+    s.stream_rate = 15.0f;
+    s.stream_aux = 192;
+  }
+  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.tick_stamp = 0;
+  state.interf = nullptr;
+  state.connection_count = 0;
+  state.tick_u = VESK_TICK_U{};
+  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  state.wheel_target[0] = state.wheel_target[1] = 0.0;
+  state.sensor_count = 0;
+  state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  state.sensor = {};
+  if (verbosity > 1) std::cout << os::cout_global_elapsed() << "VESK_ModelPlugin() [ctor]" << std::endl;
+  init();
+}
+
+void VESK_ModelPlugin::init() {
+  release = qor::get_release();
+  if (verbosity > 1)
+    std::cout << os::cout_global_elapsed() << "QOR release: " << qor::release_to_string(release)
+              << std::endl;
+}
+
+VESK_ModelPlugin::~VESK_ModelPlugin() {
+  if (verbosity > 1) std::cout << os::cout_global_elapsed() << "~VESK_ModelPlugin() [dtor]" << std::endl;
+  delete state.interf;
+  state.interf = nullptr;
+  state.link_head.reset();
+  state.link_body.reset();
+  for (int i = VESK_JOINT_COUNT_SIM - 1; i >= 0; --i) state.joint[i].reset();
+  state.joint_controller.reset();
+  for (int i = MAX_SENSOR_COUNT - 1; i >= 0; --i) state.connections[i].reset();
+  state.model.reset();
+}
+
+void VESK_ModelPlugin::connect(event::ConnectionPtr c) {
+  if (state.connection_count >= MAX_SENSOR_COUNT) os::fail("ran out of space to store sensor connections");
+  state.connections[state.connection_count++] = c;
+}
+
+sensors::SensorPtr VESK_ModelPlugin::GetSensor(std::string name, std::string type) {
+  name = robot_name + "::" + name;
+  sensors::SensorPtr found;
+  for (const sensors::SensorPtr& s : sensors::SensorManager::Instance()->GetSensors()) {
+    if (s && s->ScopedName().find(name) != std::string::npos) {
+      found = s;
+      break;
+    }
+  }
+  if (!found) {
+    if (verbosity > 1)
+      std::cout << os::cout_global_elapsed() << "could not retrieve sensor \"" << name << "\"" << std::endl;
+    return found;
+  }
+  if (found->Type() != type)
+    os::fail("sensor \"" + name + "\" was not of expected type \"" + type + "\"");
+  if (verbosity > 2)
+    std::cout << os::cout_global_elapsed() << "retrieved sensor \"" << found->ScopedName()
+              << "\" of type \"" << type << "\" " << (found->IsActive() ? "(active, " : "(inactive, ")
+              << found->UpdateRate() << ")" << std::endl;
+  return found;
+}
+
+template <class S>
+S* VESK_ModelPlugin::DiscoverSensor(const std::string& name, const std::string& type, bool enabled,
+                                    void (VESK_ModelPlugin::*callback)(S*)) {
+  sensors::SensorPtr s = GetSensor(name, type);
+  if (!s) return nullptr;
+  if (!enabled) {
+    if (type == "sonar") {
+      s->SetActive(false);
+      s->SetUpdateRate(0.0);
+    } else {
+      sensors::SensorManager::Instance()->RemoveSensor(s->ScopedName());
+    }
+    return nullptr;
+  }
+  s->SetActive(true);
+  S* typed = std::dynamic_pointer_cast<S>(s).get();
+  if (!typed) os::fail("sensor \"" + robot_name + "::" + name + "\" was not of expected type \"" + type + "\"");
+  if (callback) connect(s->ConnectUpdated([this, typed, callback]() { (this->*callback)(typed); }));
+  return typed;
+}
+
+void VESK_ModelPlugin::ApplyCameraRates() {
+  sensors::CameraSensor* cams[4] = {state.sensor.eye_l, state.sensor.eye_r, state.sensor.overhead,
+                                    state.sensor.gaze};
+  const int stream_of[4] = {0, 1, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    if (!cams[i]) continue;
+    const float rate = platform_pars.stream[stream_of[i]].stream_rate;
+    if (rate != 0.0f) {
+      cams[i]->SetUpdateRate(rate);
+      cams[i]->SetActive(true);
+    } else {
+      cams[i]->SetActive(false);
+    }
+  }
+}
+
+void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr /*_sdf*/) {
+  if (verbosity > 1) std::cout << os::cout_global_elapsed() << "Load()" << std::endl;
+
+  // 2. parameters
+  SimParameters par;
+  for (const qor::KeyValuePair& kv : qor::get_parameters("simulation_parameters")) {
+    if (kv.key == "frame") {
+      VESK_NET_INTERF::parse_frame_spec(kv.value, &platform_pars);
+      continue;
+    }
+    for (const BoolKey& b : kBoolKeys)
+      if (kv.key == b.key) par.*b.field = qor::parse_int(kv.value.c_str()) != 0;
+  }
+  // 3. echo
+  if (verbosity > 1)
+    for (const BoolKey& b : kBoolKeys)
+      std::cout << os::cout_global_elapsed() << "\t" << b.key << ": " << (par.*b.field ? "true" : "false")
+                << std::endl;
+
+  // 4, 5, 6. model and sensor count
+  if (!_model) os::fail("no model given to Load");
+  state.model = _model;
+  robot_name = _model->GetName();
+  state.sensor_count = _model->GetSensorCount();
+  if (verbosity > 1) {
+    std::cout << os::cout_global_elapsed() << "GetSensorCount(): " << state.sensor_count << std::endl;
+    std::cout << os::cout_global_elapsed() << "SensorManager: "
+              << (sensors::SensorManager::Instance()->SensorsInitialized() ? "all sensors are initialized"
+                                                                          : "not initialized ****")
+              << std::endl;
+  }
+  if (state.sensor_count > MAX_SENSOR_COUNT) os::fail("too many sensors in robot - increase MAX_SENSOR_COUNT");
+
+  // 7. sensors
+  typedef sensors::CameraSensor Cam;
+  const char* narrow[2] = {"vesk_head::head::eye_l_narrow", "vesk_head::head::eye_r_narrow"};
+  const char* wide[2] = {"vesk_head::head::eye_l", "vesk_head::head::eye_r"};
+  const bool wide_eyes = par.use_wideanglecamera_eyes;
+  const char** off_names = wide_eyes ? narrow : wide;
+  const char* off_type = wide_eyes ? "camera" : "wideanglecamera";
+  const char** on_names = wide_eyes ? wide : narrow;
+  const char* on_type = wide_eyes ? "wideanglecamera" : "camera";
+  DiscoverSensor<Cam>(off_names[0], off_type, false, nullptr);
+  DiscoverSensor<Cam>(off_names[1], off_type, false, nullptr);
+  state.sensor.eye_l = DiscoverSensor(on_names[0], on_type, par.enable_eyes, &VESK_ModelPlugin::OnCamUpdate);
+  state.sensor.eye_r = DiscoverSensor(on_names[1], on_type, par.enable_eyes, &VESK_ModelPlugin::OnCamUpdate);
+  state.sensor.gaze =
+      DiscoverSensor("vesk_head::head::gaze", "camera", par.enable_gaze, &VESK_ModelPlugin::OnCamUpdate);
+  state.sensor.overhead =
+      DiscoverSensor("vesk_head::head::overhead", "camera", par.enable_overhead, &VESK_ModelPlugin::OnCamUpdate);
+  state.sensor.acc_head = DiscoverSensor("vesk_head::head::acc_head", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
+  state.sensor.acc_body = DiscoverSensor("vesk_body::body::acc_body", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
+  state.sensor.sonar =
+      DiscoverSensor("vesk_head::head::sonar", "sonar", par.enable_sonar, &VESK_ModelPlugin::OnSonarUpdate);
+  state.sensor.cliff_l = DiscoverSensor("vesk_body::body::cliff_l", "sonar", par.enable_cliff_sensors,
+                                        &VESK_ModelPlugin::OnSonarUpdate);
+  state.sensor.cliff_r = DiscoverSensor("vesk_body::body::cliff_r", "sonar", par.enable_cliff_sensors,
+                                        &VESK_ModelPlugin::OnSonarUpdate);
+  state.sensor.light_fl = DiscoverSensor("vesk_body::body::lightfl", "camera", par.enable_light_sensors,
+                                         &VESK_ModelPlugin::OnLightUpdate);
+  state.sensor.light_fr = DiscoverSensor("vesk_body::body::lightfr", "camera", par.enable_light_sensors,
+                                         &VESK_ModelPlugin::OnLightUpdate);
+  state.sensor.light_rl = DiscoverSensor("vesk_body::body::lightrl", "camera", par.enable_light_sensors,
+                                         &VESK_ModelPlugin::OnLightUpdate);
+  state.sensor.light_rr = DiscoverSensor("vesk_body::body::lightrr", "camera", par.enable_light_sensors,
+                                         &VESK_ModelPlugin::OnLightUpdate);
+
+  // 8. camera rates
+  ApplyCameraRates();
+
+  // 9, 10. joints
+  state.joint_controller = _model->GetJointController();
+  if (!state.joint_controller) os::fail("failed to get joint controller");
+  const std::map<std::string, physics::JointPtr> joints = state.joint_controller->GetJoints();
+  if (joints.size() > VESK_JOINT_COUNT_SIM) os::fail("joint.size() > VESK_JOINT_COUNT_SIM");
+  for (const auto& j : joints) {
+    const std::string& name = j.first;
+    if (verbosity > 2) std::cout << os::cout_global_elapsed() << "SEARCH: " << name << std::endl;
+    bool matched = false;
+    for (unsigned slot = 1; slot < VESK_JOINT_COUNT_SIM && !matched; ++slot) {
+      if (name == robot_name + kJointSuffix[slot]) {
+        state.joint[slot] = j.second;
+        matched = true;
+      }
+    }
+    if (matched) continue;
+    if (name == robot_name + "::dev_fix_body_to_world") {
+      std::cout << "saw developer joint \"" << name << "\"" << std::endl;
+      continue;
+    }
+    os::fail("unrecognised joint " + name + " in joint controller");
+  }
+
+  // 11. links
+  state.link_body = _model->GetLink("vesk_body::body");
+  state.link_head = _model->GetLink("vesk_head::head");
+
+  // 12, 13. controllers and the world-update event
+  ConfigureControllers();
+  connect(event::Events::ConnectWorldUpdateEnd([this]() { OnWorldUpdateEnd(); }));
+
+  // 14. the ROS interface
+  net_config.mode = NET_MODE_ROS;
+  net_config.robot_name = robot_name;
+  net_config.net_flags = NET_FLAG_SIM;
+  if (par.use_hw_clock) net_config.net_flags |= NET_FLAG_HW_CLOCK;
+  if (!par.enable_publish_touch) net_config.net_flags |= NET_FLAG_NO_TOUCH;
+  tool_config.verbosity = 2;
+  state.interf = new VESK_NET_INTERF(&net_config, &tool_config, &platform_pars);
+}
+
+void VESK_ModelPlugin::RecursiveReset(physics::BasePtr e) {
+  if (!e) return;
+  if (e->HasType(physics::Base::LINK)) boost::static_pointer_cast<physics::Link>(e)->ResetPhysicsStates();
+  for (unsigned int i = 0; i < e->GetChildCount(); ++i) RecursiveReset(e->GetChild(i));
+}
+
+void VESK_ModelPlugin::Reset() {
+  if (verbosity > 1) std::cout << os::cout_global_elapsed() << "Reset()" << std::endl;
+  if (state.model) RecursiveReset(state.model);
+  {
+    os::ScopedLock lock(tick_u_lock);
+    state.tick_u = VESK_TICK_U{};
+  }
+  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.tick_stamp = 0;
+  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  state.wheel_target[0] = state.wheel_target[1] = 0.0;
+  state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  VESK_TICK_D d;
+  d.reset();
+  SetPositions(&d);
+}
+
+GZ_REGISTER_MODEL_PLUGIN(VESK_ModelPlugin)
+
+}  // namespace gazebo

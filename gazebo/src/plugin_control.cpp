@@ -1,0 +1,159 @@
+// gazebo::VESK_ModelPlugin: joint gains, joint targets and the simulation tick.
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+#include "vesk_gazebo/joint_control.h"
+#include "vesk_gazebo/model_plugin.h"
+
+namespace gazebo {
+
+extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
+
+namespace {
+
+struct JointEntry {
+  unsigned slot;
+  const char* label;
+};
+const JointEntry kWheelJoints[] = {{6, "WHEEL_LH"}, {7, "WHEEL_RH"}};
+const JointEntry kKinematicJoints[] = {{1, "BODY_NECK"}, {2, "NECK_GMBL"}, {3, "GMBL_HEAD"}};
+const JointEntry kCosmeticJoints[] = {{4, "EYELID_LH"}, {5, "EYELID_RH"}, {8, "EAR_LH"},
+                                      {9, "EAR_RH"},    {11, "BODY_TAIL_GMBL"}, {10, "TAIL_GMBL_TAIL"}};
+
+}  // namespace
+
+void VESK_ModelPlugin::ConfigureControllers() {
+  const double dt = state.model->GetWorld()->Physics()->GetMaxStepSize();
+  if (!(dt > 0.0) || !std::isfinite(dt)) {
+    std::ostringstream msg;
+    msg << "physics max step size must be positive (max_step_size = " << dt << ")";
+    os::fail(msg.str());
+  }
+  const vesk_gazebo::ControllerGains g = vesk_gazebo::GainsForStep(dt);
+  if (verbosity > 1) {
+    std::cout << os::cout_global_elapsed() << "max_step_size = " << dt << std::endl;
+    std::cout << os::cout_global_elapsed() << "wheels P/D: " << g.wheel.P << ", " << g.wheel.D << std::endl;
+  }
+  auto configure = [&](const JointEntry* table, size_t n, const vesk_gazebo::GainPair& gains) {
+    for (size_t i = 0; i < n; ++i) {
+      if (state.joint[table[i].slot])
+        SetPID(kJointSuffix[table[i].slot], gains.P, gains.D);
+      else if (verbosity > 0)
+        os::warn(std::string("joint not found: ") + table[i].label);
+    }
+  };
+  configure(kWheelJoints, 2, g.wheel);
+  if (verbosity > 1)
+    std::cout << os::cout_global_elapsed() << "kinematic P/D: " << g.kinematic.P << ", " << g.kinematic.D
+              << std::endl;
+  configure(kKinematicJoints, 3, g.kinematic);
+  if (verbosity > 1)
+    std::cout << os::cout_global_elapsed() << "cosmetic P/D: " << g.wheel.P << ", " << g.wheel.D << std::endl;
+  configure(kCosmeticJoints, 6, g.wheel);
+}
+
+void VESK_ModelPlugin::SetPID(const std::string& suffix, double P, double D) {
+  const vesk_gazebo::PidParams p = vesk_gazebo::PidFromGains(P, D);
+  const common::PID pid(p.p, p.i, p.d, p.imax, p.imin, p.cmdMax, p.cmdMin);
+  const std::string name = robot_name + suffix;
+  state.joint_controller->SetPositionPID(name, pid);
+  state.joint_controller->SetPositionTarget(name, 0.0);
+}
+
+void VESK_ModelPlugin::SetTarget(unsigned slot, double target) {
+  // A non-finite command (bad input from the network) keeps the joint's previous target.
+  if (!state.joint[slot] || !std::isfinite(target)) return;
+  state.joint_controller->SetPositionTarget(robot_name + kJointSuffix[slot], target);
+}
+
+void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
+  uint8_t cliff[2];
+  {
+    os::ScopedLock lock(tick_u_lock);
+    cliff[0] = state.tick_u.cliff[0];
+    cliff[1] = state.tick_u.cliff[1];
+  }
+  float vl = 0.0f, vr = 0.0f;
+  vesk_gazebo::WheelSpeeds(d->flags, d->body_vel[0], d->body_vel[1], cliff[0], cliff[1], &vl, &vr);
+  state.wheel_target[0] += vl * vesk_gazebo::kWheelAnglePerSpeed;
+  state.wheel_target[1] += vr * vesk_gazebo::kWheelAnglePerSpeed;
+
+  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = d->kinematic_joints[i];
+  double cosmetic[6];
+  vesk_gazebo::CosmeticTargets(d->cosmetic_joints, cosmetic);
+
+  SetTarget(6, state.wheel_target[0]);
+  SetTarget(7, state.wheel_target[1]);
+  SetTarget(1, vesk_gazebo::LiftCorrection(state.kinematic_cmd[1]));
+  SetTarget(2, state.kinematic_cmd[2]);
+  SetTarget(3, state.kinematic_cmd[3]);
+  SetTarget(11, cosmetic[0]);  // tail droop
+  SetTarget(10, cosmetic[1]);  // tail wag
+  SetTarget(8, cosmetic[2]);   // left ear
+  SetTarget(9, cosmetic[3]);   // right ear
+  SetTarget(4, cosmetic[4]);   // left eyelid
+  SetTarget(5, cosmetic[5]);   // right eyelid
+}
+
+void VESK_ModelPlugin::OnWorldUpdateEnd() {
+  const double t = state.model->GetWorld()->SimTime().Double();
+  if (t < state.t_next_tick) return;
+  state.t_next_tick += vesk_gazebo::kTickPeriodD;
+  if (t >= state.t_next_tick) {
+    std::cout << "dropped some interface frames (" << state.t_next_tick;
+    while (state.t_next_tick <= t) state.t_next_tick += vesk_gazebo::kTickPeriodD;
+    std::cout << " to " << state.t_next_tick << ")" << std::endl;
+  }
+  OnTick();
+}
+
+void VESK_ModelPlugin::OnTick() {
+  if (state.model->GetWorld()->IsPaused()) return;
+
+  VESK_TICK_U u;
+  {
+    os::ScopedLock lock(tick_u_lock);
+    u = state.tick_u;
+  }
+  u.tick_stamp = state.tick_stamp;
+  u.stream[0] = u.stream[1] = 0;
+
+  for (int side = 0; side < 2; ++side) {
+    const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
+    const double a = j ? j->Position(0) : 0.0;
+    const float speed = vesk_gazebo::WheelSpeedFromAngles(a, state.wheel_angle_prev[side]);
+    u.wheel_speed_opto[side] = speed;
+    u.wheel_speed_back_emf[side] = speed;
+    state.wheel_angle_prev[side] = a;
+  }
+
+  u.joint_pos[0] = vesk_gazebo::kReportedTilt;
+  for (int k = 1; k <= 3; ++k)
+    u.joint_pos[k] = state.joint[k] ? static_cast<float>(state.joint[k]->Position(0)) : 0.0f;
+
+  u.battery_voltage = vesk_gazebo::kBatteryVoltage;
+  u.touch_body = u.touch_head = 0;
+  u.dip = 0;
+
+  if (state.link_body) {
+    const ignition::math::Pose3d& pose = state.link_body->WorldPose();
+    const ignition::math::Quaterniond& q = pose.Rot();
+    u.body_pose[0] = static_cast<float>(pose.Pos().X());
+    u.body_pose[1] = static_cast<float>(pose.Pos().Y());
+    u.body_pose[2] = static_cast<float>(vesk_gazebo::HeadingFromQuaternion(q.W(), q.X(), q.Y(), q.Z()));
+  }
+
+  VESK_TICK_D* d = state.interf->exchange(u);
+
+  for (const std::string& cmd : d->commands) {
+    if (cmd.compare(0, 6, "frame=") != 0 || cmd.size() < 6) continue;
+    VESK_NET_INTERF::parse_frame_spec(cmd.substr(6), &platform_pars);
+    ApplyCameraRates();
+  }
+
+  SetPositions(d);
+  state.tick_stamp = vesk_gazebo::NextTickStamp(state.tick_stamp);
+}
+
+}  // namespace gazebo

@@ -1,0 +1,94 @@
+// gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
+#include <iostream>
+
+#include "vesk_gazebo/image_resize.h"
+#include "vesk_gazebo/sensor_coding.h"
+#include "vesk_gazebo/model_plugin.h"
+
+namespace gazebo {
+
+namespace {
+
+// Moving-average history of the accelerometers, shared by all plug-in objects of the
+// process: set 0 body, set 1 head.
+vesk_gazebo::ImuFilter filt[2];
+
+// Whether the resize of eye stream 0 / 1 has been announced (for the life of the process).
+bool reported_resize[2] = {false, false};
+
+}  // namespace
+
+void VESK_ModelPlugin::OnIMUUpdate(sensors::ImuSensor* s) {
+  const ignition::math::Vector3d a = s->LinearAcceleration(false);
+  const double accel[3] = {a.X(), a.Y(), a.Z()};
+  const bool head = s == state.sensor.acc_head;
+  int16_t counts[3];
+  os::ScopedLock lock(tick_u_lock);
+  vesk_gazebo::ImuFilterUpdate(filt[head ? 1 : 0], accel, counts);
+  VESK_IMU_BLOCK& block = head ? state.tick_u.imu_head : state.tick_u.imu_body;
+  for (int i = 0; i < 3; ++i) block.acc[i] = counts[i];
+}
+
+void VESK_ModelPlugin::OnSonarUpdate(sensors::SonarSensor* s) {
+  const double r = s->Range();
+  if (s == state.sensor.sonar) {
+    os::ScopedLock lock(tick_u_lock);
+    state.tick_u.sonar = static_cast<float>(r);
+    return;
+  }
+  const uint8_t c = vesk_gazebo::CliffCode(r);
+  os::ScopedLock lock(tick_u_lock);
+  state.tick_u.cliff[s == state.sensor.cliff_l ? 0 : 1] = c;
+}
+
+void VESK_ModelPlugin::OnLightUpdate(sensors::CameraSensor* s) {
+  int index;
+  if (s == state.sensor.light_fl)
+    index = 0;
+  else if (s == state.sensor.light_fr)
+    index = 1;
+  else if (s == state.sensor.light_rl)
+    index = 2;
+  else if (s == state.sensor.light_rr)
+    index = 3;
+  else
+    os::fail("internal error");
+  const float level = vesk_gazebo::LightLevel(s->ImageData(), s->ImageWidth(), s->ImageHeight());
+  os::ScopedLock lock(tick_u_lock);
+  state.tick_u.light[index] = level;
+}
+
+void VESK_ModelPlugin::OnCamUpdate(sensors::CameraSensor* s) {
+  if (s == state.sensor.eye_l) PublishCameraFrame(s, 0);
+  if (s == state.sensor.eye_r) PublishCameraFrame(s, 1);
+  if (s == state.sensor.overhead) PublishCameraFrame(s, 2);
+  if (s == state.sensor.gaze) PublishCameraFrame(s, 3);
+}
+
+void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) {
+  // A frame rendered before the interface exists (or without image data) has nowhere to go.
+  if (!state.interf) return;
+  vesk_gazebo::FrameImage img{s->ImageData(), static_cast<int>(s->ImageWidth()),
+                              static_cast<int>(s->ImageHeight())};
+  if (!img.data) return;
+  if (stream == 0 || stream == 1) {
+    const VESK_FRAME_GEOM& g = platform_pars.stream[stream].stream_geom;
+    img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
+                                   state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
+                                   &reported_resize[stream]);
+  }
+  img = vesk_gazebo::TrimFrame(img);
+  if (img.width > 0xffff || img.height > 0xffff) os::fail("camera frame too large to publish");
+  VESK_MSG_FRAME frame{};
+  frame.stream_index = static_cast<uint8_t>(stream);
+  frame.flags = FRAME_FLAG_RAW;
+  frame.width = static_cast<uint16_t>(img.width);
+  frame.height = static_cast<uint16_t>(img.height);
+  frame.clock_aux = static_cast<uint32_t>(state.tick_stamp);
+  frame.clock = state.tick_stamp;
+  frame.size = FRAME_HEADER_BYTES + static_cast<uint32_t>(img.width) * img.height * 3;
+  frame.data = img.data;
+  state.interf->publish_frame(&frame);
+}
+
+}  // namespace gazebo
