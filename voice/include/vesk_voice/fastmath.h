@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 constexpr int kFastTableSize = 4097;  // entries 0..4096 of every table
 
@@ -37,23 +38,35 @@ constexpr float kThreeHalfPi = 4.712389f;     // 3*pi/2
 constexpr float kHalfPi = 1.5707964f;         // pi/2
 constexpr float kRngScale = 1.0f / 32767.0f;  // nearest float to 1/32767
 
+// The lookups below are written without data-dependent branches (the
+// compiler turns the selects into conditional moves): the voice calls them on
+// signals whose sign and quadrant change unpredictably.
+
+// x with the sign bit of `negative ? -0.0f : 0.0f` added: negates x exactly
+// (zeros included) when `negative` holds.
+inline float fastmath_negate_if(float x, bool negative) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  bits ^= static_cast<uint32_t>(negative) << 31;
+  std::memcpy(&x, &bits, sizeof bits);
+  return x;
+}
+
 // cos(2*pi*x) for an angle x in turns (1.0 = one cycle), rounded to the nearest
 // table entry. Phases must stay below 2^32 turns; beyond that (and for NaN) the
 // result is 0.
 inline float cosf_approx_norm(float x) {
   x = std::fabs(x) + 3.0517578e-05f;  // half a table step: truncation rounds to nearest
   if (!(x < 4294967296.0f)) return 0.0f;
-  const float f = x - static_cast<float>(static_cast<uint32_t>(x));
-  const uint32_t q = static_cast<uint32_t>(4.0f * f);
-  const float r = 4.0f * f - static_cast<float>(q);
-  const uint32_t i = static_cast<uint32_t>(4096.0f * r);
-  switch (q) {
-    case 0: return table_cosf[i];
-    case 1: return -table_cosf[4096 - i];
-    case 2: return -table_cosf[i];
-    case 3: return table_cosf[4096 - i];
-    default: return 0.0f;
-  }
+  const float f = x - static_cast<float>(static_cast<int64_t>(x));  // phase within the cycle, [0, 1)
+  // trunc(16384 f) = 4096 q + i for the quadrant q = trunc(4f) and i = trunc(4096 (4f - q)):
+  // every product here is by a power of two, so exact.
+  const int32_t k = static_cast<int32_t>(16384.0f * f);
+  const int32_t q = k >> 12;
+  const int32_t i = k & 4095;
+  // Quadrants 1 and 3 read the quarter wave backwards; 1 and 2 are negative.
+  const int32_t j = (q & 1) ? 4096 - i : i;
+  return fastmath_negate_if(table_cosf[j], ((q ^ (q >> 1)) & 1) != 0);
 }
 
 // sin(2*pi*x) for an angle x in turns.
@@ -63,34 +76,37 @@ inline float sinf_approx_norm(float x) { return cosf_approx_norm(x + 0.75f); }
 inline float cosf_approx(float x) { return cosf_approx_norm(x * kTwoPiInv); }
 inline float sinf_approx(float x) { return cosf_approx_norm((x + kThreeHalfPi) * kTwoPiInv); }
 
-// exp(-x^2) for any x, from the table by truncation; 0 for |x| >= 4 (and NaN).
-inline float exp_minus_sq_approx(float x) {
-  const float s = std::fabs(x) * 1024.0f;
-  if (!(s < 4096.0f)) return 0.0f;
-  return table_exp_minus_sq[static_cast<uint32_t>(s)];
+// Table index trunc(s) for s in [+0, 4096), else 4096 (NaN included); s must
+// not carry a sign bit. The clamp works on the bit pattern, whose order is that
+// of the non-negative floats, so that it compiles to a conditional move.
+inline int32_t fastmath_index(float s) {
+  constexpr uint32_t kBits4096 = 0x45800000u;  // 4096.0f
+  uint32_t bits;
+  std::memcpy(&bits, &s, sizeof bits);
+  bits = bits < kBits4096 ? bits : kBits4096;
+  std::memcpy(&s, &bits, sizeof bits);
+  return static_cast<int32_t>(s);
 }
 
+// exp(-x^2) for any x, from the table by truncation; 0 for |x| >= 4 (and NaN):
+// entry 4096 is 0.
+inline float exp_minus_sq_approx(float x) { return table_exp_minus_sq[fastmath_index(std::fabs(x) * 1024.0f)]; }
+
 // tanh(x) for x >= 0 (negative x reads entry 0), from the table by truncation;
-// 1.0 for x >= 8 (and NaN).
+// 1.0 for x >= 8 (and NaN): entry 4096 is 1.0.
 inline float tanhf_approx_pos(float x) {
   const float s = x * 512.0f;
-  if (!(s < 4096.0f)) return 1.0f;
-  return table_tanh[s > 0.0f ? static_cast<uint32_t>(s) : 0u];
+  return table_tanh[fastmath_index(s > 0.0f ? s : 0.0f)];
 }
 
 // tanh(x) for any x: the odd extension of tanhf_approx_pos.
-inline float tanhf_approx(float x) { return x < 0.0f ? -tanhf_approx_pos(-x) : tanhf_approx_pos(x); }
+inline float tanhf_approx(float x) { return fastmath_negate_if(tanhf_approx_pos(std::fabs(x)), x < 0.0f); }
 
 // asin(x) for any x, from the table by truncation, clamped to +-pi/2 for |x| >= 1.
 inline float asinf_approx(float x) {
-  float sign = 1.0f;
-  if (x < 0.0f) {
-    x = -x;
-    sign = -1.0f;
-  }
-  const float s = x * 4096.0f;
-  const float mag = (s < 4096.0f) ? table_asin[static_cast<uint32_t>(s)] : kHalfPi;
-  return mag * sign;
+  const int32_t i = fastmath_index(std::fabs(x) * 4096.0f);
+  const float mag = (i < 4096) ? table_asin[i] : kHalfPi;
+  return fastmath_negate_if(mag, x < 0.0f);
 }
 
 // Polynomial atan2 (y first), error about 1.5e-3 rad. Its range is -3pi/4 to
@@ -98,25 +114,14 @@ inline float asinf_approx(float x) {
 // so for x < 0, y < 0 and |y| <= |x| it returns the usual atan2 plus 2*pi.
 inline float atan2f_approx(float y, float x) {
   if (y == 0.0f && x == 0.0f) return 0.0f;
-  float z;
-  float offset;
-  if (y >= x) {
-    if (y > -x) {
-      z = -x / y;
-      offset = kHalfPi;
-    } else {
-      z = y / x;
-      offset = 3.1415927f;
-    }
-  } else {
-    if (y > -x) {
-      z = y / x;
-      offset = 0.0f;
-    } else {
-      z = -x / y;
-      offset = -kHalfPi;
-    }
-  }
+  // Sectors: upper (y >= x, y > -x), left (y >= x, y <= -x), right (y < x,
+  // y > -x), lower (y < x, y <= -x). Upper and lower use z = -x/y, the others
+  // z = y/x, so that |z| <= 1.
+  const bool ge = y >= x;
+  const bool gt = y > -x;
+  const bool vertical = ge == gt;
+  const float z = (vertical ? -x : y) / (vertical ? y : x);
+  const float offset = vertical ? (ge ? kHalfPi : -kHalfPi) : (ge ? 3.1415927f : 0.0f);
   const float az = std::fabs(z);
   return ((0.0663f * az + 0.2447f) * (1.0f - az) + 0.7853982f) * z + offset;
 }

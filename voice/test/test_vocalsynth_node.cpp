@@ -1,0 +1,368 @@
+// The real vocalsynth program against a real ROS master: each case starts the
+// node as a child process (its own robot name, so no case hears another),
+// drives it through its topics and reads its console output and exit status.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <ros/ros.h>
+#include <std_msgs/Int16MultiArray.h>
+#include <std_msgs/UInt16MultiArray.h>
+#include <vesk2_msg/animal_state.h>
+#include <vesk2_msg/voice_state.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kWait = 5.0;        // [s] longest wait for something that must happen
+constexpr double kQuiet = 0.4;       // [s] how long "nothing happens" is watched
+constexpr double kWakeEvery = 0.2;   // [s] wake-request period while a case keeps the node awake
+
+// The node as a child process with its standard output and error collected.
+class NodeProcess {
+ public:
+  explicit NodeProcess(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {VOCALSYNTH_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 1);
+      dup2(fds[1], 2);
+      close(fds[0]);
+      close(fds[1]);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    fd_ = fds[0];
+    reader_ = std::thread([this] {
+      char buf[1024];
+      ssize_t n;
+      while ((n = read(fd_, buf, sizeof buf)) > 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out_.append(buf, size_t(n));
+      }
+    });
+  }
+
+  ~NodeProcess() {
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGINT);
+      if (wait_exit(3.0) < 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
+    }
+    if (reader_.joinable()) reader_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+
+  bool started() const { return pid_ > 0; }
+
+  std::string output() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return out_;
+  }
+
+  size_t count(const std::string& text) {
+    const std::string out = output();
+    size_t n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  // Exit status after SIGINT, or -1 if it does not end in time.
+  int interrupt() {
+    kill(pid_, SIGINT);
+    return wait_exit(kWait);
+  }
+
+  int wait_exit(double timeout) {
+    const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(timeout);
+    while (ros::WallTime::now() < end) {
+      int st = 0;
+      if (waitpid(pid_, &st, WNOHANG) == pid_) {
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+      }
+      ros::WallDuration(0.01).sleep();
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int status_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string out_;
+};
+
+// The robot side of the node: publishes animal states and buffer reports,
+// records the audio blocks and voice states.
+class VoiceNodeTest : public ::testing::Test {
+ protected:
+  void start(const std::string& log = "info") {
+    static int serial = 0;
+    robot_ = "vt" + std::to_string(getpid()) + "x" + std::to_string(++serial);
+    const std::string base = "/" + robot_ + "/";
+    pub_state_ = nh_.advertise<vesk2_msg::animal_state>(base + "core/animal/state", 10);
+    pub_report_ = nh_.advertise<std_msgs::UInt16MultiArray>(base + "sensors/stream", 10);
+    sub_audio_ = nh_.subscribe(base + "control/stream", 100, &VoiceNodeTest::on_audio, this);
+    sub_voice_ = nh_.subscribe(base + "core/voice_state", 100, &VoiceNodeTest::on_voice, this);
+    node_.reset(new NodeProcess({"robot=" + robot_, "log=" + log}));
+    ASSERT_TRUE(node_->started());
+    ASSERT_TRUE(wait_until([this] {
+      return pub_state_.getNumSubscribers() > 0 && pub_report_.getNumSubscribers() > 0 &&
+             sub_audio_.getNumPublishers() > 0 && sub_voice_.getNumPublishers() > 0;
+    })) << node_->output();
+    // No wake request yet: the node's first pass after its start wait puts it to sleep.
+    ASSERT_TRUE(wait_for_output("going to sleep...")) << node_->output();
+  }
+
+  void on_audio(const std_msgs::Int16MultiArray::ConstPtr& m) { audio_.push_back(*m); }
+  void on_voice(const vesk2_msg::voice_state::ConstPtr& m) { voice_.push_back(*m); }
+
+  void send_state(uint32_t flags, float valence = 0.4f, float arousal = 0.5f, float wakefulness = 0.9f,
+                  float sound_level = 0.8f) {
+    vesk2_msg::animal_state m;
+    m.flags = flags;
+    m.emotion.valence = valence;
+    m.emotion.arousal = arousal;
+    m.sleep.wakefulness = wakefulness;
+    m.sound_level = sound_level;
+    pub_state_.publish(m);
+  }
+
+  void send_report(std::vector<uint16_t> data) {
+    std_msgs::UInt16MultiArray m;
+    m.data = std::move(data);
+    pub_report_.publish(m);
+  }
+
+  // Spins until `done` holds or `timeout` passes; while keep_awake_ is set,
+  // sends a wake request every kWakeEvery seconds.
+  template <class Pred>
+  bool wait_until(Pred done, double timeout = kWait) {
+    const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(timeout);
+    while (ros::WallTime::now() < end) {
+      ros::spinOnce();
+      if (done()) return true;
+      if (keep_awake_ && ros::WallTime::now() > next_wake_) {
+        send_state(1);
+        next_wake_ = ros::WallTime::now() + ros::WallDuration(kWakeEvery);
+      }
+      ros::WallDuration(0.005).sleep();
+    }
+    ros::spinOnce();
+    return done();
+  }
+
+  bool wait_for_output(const std::string& text, size_t times = 1, double timeout = kWait) {
+    return wait_until([&] { return node_->count(text) >= times; }, timeout);
+  }
+
+  // Watches for kQuiet seconds; true when no more than `blocks` blocks have come.
+  bool stays_at(size_t blocks) {
+    wait_until([&] { return audio_.size() > blocks; }, kQuiet);
+    return audio_.size() == blocks && voice_.size() == blocks;
+  }
+
+  // Sends a wake request, waits until the node wakes, and keeps it awake.
+  void wake() {
+    const size_t before = node_->count("waking up...");
+    send_state(1);
+    ASSERT_TRUE(wait_for_output("waking up...", before + 1)) << node_->output();
+    keep_awake_ = true;
+    next_wake_ = ros::WallTime::now() + ros::WallDuration(kWakeEvery);
+  }
+
+  // Sends one report and waits for the block it asks for.
+  void expect_one_block(std::vector<uint16_t> report) {
+    const size_t before = audio_.size();
+    send_report(std::move(report));
+    ASSERT_TRUE(wait_until([&] { return audio_.size() > before && voice_.size() > before; }))
+        << node_->output();
+    EXPECT_TRUE(stays_at(before + 1)) << "exactly one block per report";
+  }
+
+  static bool all_zero(const std_msgs::Int16MultiArray& m) {
+    for (int16_t x : m.data)
+      if (x != 0) return false;
+    return true;
+  }
+
+  ros::NodeHandle nh_;
+  ros::Publisher pub_state_, pub_report_;
+  ros::Subscriber sub_audio_, sub_voice_;
+  std::unique_ptr<NodeProcess> node_;
+  std::string robot_;
+  std::vector<std_msgs::Int16MultiArray> audio_;
+  std::vector<vesk2_msg::voice_state> voice_;
+  bool keep_awake_ = false;
+  ros::WallTime next_wake_;
+};
+
+TEST_F(VoiceNodeTest, StartUpAnnouncesTopicsInOrder) {
+  start();
+  const std::string out = node_->output();
+  const std::string base = "/" + robot_ + "/";
+  const size_t init = out.find("initialising ROS node \"" + robot_ + "_vocalsynth\"...");
+  const size_t s1 = out.find("subscribing to \"" + base + "core/animal/state\"...");
+  const size_t s2 = out.find("subscribing to \"" + base + "sensors/stream\"...");
+  const size_t p1 = out.find("publishing to \"" + base + "core/voice_state\"...");
+  const size_t p2 = out.find("publishing to \"" + base + "control/stream\"...");
+  ASSERT_NE(init, std::string::npos) << out;
+  ASSERT_NE(p2, std::string::npos) << out;
+  EXPECT_LT(init, s1);
+  EXPECT_LT(s1, s2);
+  EXPECT_LT(s2, p1);
+  EXPECT_LT(p1, p2);
+}
+
+TEST_F(VoiceNodeTest, WithoutAnimalStateItSleepsAndPublishesNothing) {
+  start();
+  for (int k = 0; k < 3; ++k) {
+    send_report({100, 1699});
+    wait_until([] { return false; }, 0.15);
+  }
+  EXPECT_TRUE(stays_at(0));
+  EXPECT_EQ(node_->count("waking up..."), 0u) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, ReportAtThresholdGivesExactlyOneBlock) {
+  start("verb");
+  wake();
+  expect_one_block({100, 1699});
+  const std_msgs::Int16MultiArray& a = audio_.at(0);
+  ASSERT_EQ(a.layout.dim.size(), 1u);
+  EXPECT_EQ(a.layout.dim[0].label, "");
+  EXPECT_EQ(a.layout.dim[0].size, 320u);
+  EXPECT_EQ(a.layout.dim[0].stride, 1u);
+  EXPECT_EQ(a.layout.data_offset, 0u);
+  EXPECT_EQ(a.data.size(), 320u);
+  EXPECT_GE(voice_.at(0).breathing_phase, 0.0f);
+  EXPECT_LT(voice_.at(0).breathing_phase, 6.2831855f);
+  EXPECT_EQ(node_->count("buffer_rem 1599\n"), 1u) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, ReportAboveThresholdGivesNoBlock) {
+  start();
+  wake();
+  send_report({100, 1700});
+  EXPECT_TRUE(stays_at(0));
+  expect_one_block({100, 1699});  // the node was ready all along
+}
+
+TEST_F(VoiceNodeTest, EmptyBufferWarnsAndStillGivesABlock) {
+  start();
+  wake();
+  expect_one_block({500, 500});
+  EXPECT_EQ(node_->count("**** WARNING **** \n\tbuffer underflow\n"), 1u) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, SilentLogLevelHidesTheUnderflowWarning) {
+  start("silent");
+  wake();
+  expect_one_block({500, 500});
+  EXPECT_EQ(node_->count("buffer underflow"), 0u) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, NegativeRemainderGivesABlock) {
+  start();
+  wake();
+  expect_one_block({1000, 10});
+}
+
+TEST_F(VoiceNodeTest, FallsAsleepOneSecondAfterTheLastWakeRequest) {
+  start();
+  wake();
+  keep_awake_ = false;
+  const ros::WallTime last_wake = ros::WallTime::now();
+  send_state(1);
+  // States without the wake bit update the inputs but do not keep it awake.
+  int pass = 0;
+  ASSERT_TRUE(wait_until([&] {
+    if (++pass % 20 == 0) send_state(0);
+    return node_->count("going to sleep...") >= 2;
+  })) << node_->output();
+  EXPECT_GE((ros::WallTime::now() - last_wake).toSec(), 0.95);
+  send_report({100, 1699});
+  EXPECT_TRUE(stays_at(0)) << "asleep: no block";
+  // The report waits; the next wake request brings its block.
+  send_state(1);
+  EXPECT_TRUE(wait_until([&] { return audio_.size() == 1 && voice_.size() == 1; })) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, SigintEndsWithStatusZero) {
+  start();
+  EXPECT_EQ(node_->interrupt(), 0) << node_->output();
+}
+
+TEST_F(VoiceNodeTest, ShortStreamReportIsIgnoredWithAWarning) {
+  start();
+  wake();
+  send_report({700});
+  EXPECT_TRUE(stays_at(0));
+  send_report({});
+  EXPECT_TRUE(stays_at(0));
+  EXPECT_EQ(node_->count("stream report with fewer than two values ignored"), 1u) << node_->output();
+  expect_one_block({100, 1699});
+}
+
+// NaN or infinite inputs are refused and the previous ones kept; inputs so huge
+// that the model overflows give silence, not garbage, and the voice recovers.
+TEST_F(VoiceNodeTest, BadAnimalStatesDoNotPoisonTheVoice) {
+  start();
+  wake();
+  keep_awake_ = false;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // n blocks, each after a wake request carrying the given inputs; counts the blocks with sound.
+  auto blocks = [&](int n, float valence, float arousal) {
+    int sounding = 0;
+    for (int k = 0; k < n && !::testing::Test::HasFatalFailure(); ++k) {
+      send_state(1, valence, arousal);
+      wait_until([] { return false; }, 0.02);  // the state is handled before the report
+      expect_one_block({100, 1699});
+      if (audio_.empty()) break;
+      sounding += !all_zero(audio_.back());
+      EXPECT_TRUE(std::isfinite(voice_.back().breathing_phase));
+    }
+    return sounding;
+  };
+  EXPECT_GT(blocks(25, 0.4f, 0.5f), 0);
+
+  EXPECT_GT(blocks(25, nan, 0.5f), 0) << "the previous inputs are kept";
+  EXPECT_GT(blocks(5, 0.4f, inf), 0);
+  EXPECT_EQ(node_->count("animal state with a non-finite input ignored"), 1u) << node_->output();
+
+  EXPECT_EQ(blocks(5, 0.4f, 1e30f), 0) << "an overflowing model gives silence";
+  EXPECT_EQ(node_->count("voice model state became non-finite"), 1u) << node_->output();
+
+  EXPECT_GT(blocks(25, 0.4f, 0.5f), 0) << "the voice recovers";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ros::init(argc, argv, "vocalsynth_node_test");
+  ros::NodeHandle keep;  // keeps the test's node up across the cases
+  return RUN_ALL_TESTS();
+}
