@@ -1,0 +1,417 @@
+#include "vesk_sim/sim_world.h"
+
+#include "vesk_sim/raycast.h"
+
+#include <vesk_support/os.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace vesk_sim {
+
+namespace physics = gazebo::physics;
+namespace sensors = gazebo::sensors;
+
+namespace {
+
+constexpr double kStepHeight = 0.02;      // [m] obstacles lower than this are driven over
+constexpr double kLowestFloor = -10.0;    // [m] a robot falling off everything stops here
+
+ignition::math::Pose3d to_ign(const Pose& p) {
+  return ignition::math::Pose3d(p.pos.x, p.pos.y, p.pos.z, p.rot.w, p.rot.x, p.rot.y, p.rot.z);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::string find_plugin_library(const std::string& filename) {
+  if (filename.find('/') != std::string::npos) return filename;
+  for (const char* var : {"GAZEBO_PLUGIN_PATH", "LD_LIBRARY_PATH"}) {
+    const char* value = std::getenv(var);
+    if (!value) continue;
+    std::stringstream dirs(value);
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+      if (!dir.empty() && file_exists(dir + "/" + filename)) return dir + "/" + filename;
+    }
+  }
+  return filename;
+}
+
+// One sensor of a robot as the simulator drives it.
+struct SimSensor {
+  SensorDesc desc;
+  sensors::SensorPtr sensor;
+  sensors::CameraSensorPtr camera;
+  sensors::ImuSensorPtr imu;
+  sensors::SonarSensorPtr sonar;
+  double next_due = 0.0;  // [s] simulation time of the next report
+  // IMU: world position last step, world velocity this step and at the last report.
+  Vec3 p_prev, v_step, v_report;
+  double t_report = 0.0;
+  bool have_prev = false;
+};
+
+class SimRobot {
+ public:
+  SimRobot(const gazebo_standin::WorldPtr& world, const RobotDesc& desc, const RobotSpawn& spawn,
+           int index, const Scene& scene)
+      : desc_(desc), spawn_(spawn), index_(index) {
+    model_ = gazebo_standin::AddModel(world, desc.name, true);
+    for (const LinkDesc& l : desc.links) links_.push_back(gazebo_standin::AddLink(model_, l.name));
+    for (const JointDesc& j : desc.joints) {
+      joints_.push_back(gazebo_standin::AddJoint(model_, j.name, true));
+      scoped_.push_back(desc.name + "::" + j.name);
+    }
+    q_.assign(desc.joints.size(), JointState());
+    pid_.assign(desc.joints.size(), gazebo::common::PID());
+    pid_set_.assign(desc.joints.size(), false);
+    find_wheels();
+    for (const SensorDesc& s : desc.sensors) add_sensor(s);
+    for (const LinkDesc& l : desc.links) mass_ += l.mass;
+    place_at_spawn(scene);
+  }
+
+  const RobotDesc& desc() const { return desc_; }
+  const gazebo_standin::ModelPtr& model() const { return model_; }
+  const BasePose& base() const { return base_; }
+  double height() const { return z_; }
+  const std::vector<Pose>& link_world() const { return link_world_; }
+  std::vector<SimSensor>& sensors() { return sensors_; }
+  int index() const { return index_; }
+
+  // Back to the spawn pose, joints at zero and at rest, controllers' memory cleared.
+  void place_at_spawn(const Scene& scene) {
+    base_ = BasePose{spawn_.x, spawn_.y, spawn_.yaw};
+    const double floor = support_height(scene, spawn_.x, spawn_.y, 1e3, index_);
+    z_ = std::isfinite(floor) ? floor : 0.0;
+    vz_ = 0.0;
+    for (size_t j = 0; j < q_.size(); ++j) {
+      q_[j] = JointState();
+      pid_[j].Reset();
+    }
+    for (SimSensor& s : sensors_) {
+      s.next_due = 0.0;
+      s.have_prev = false;
+      s.v_step = s.v_report = Vec3();
+      s.t_report = 0.0;
+    }
+    publish_state(0.001);
+  }
+
+  void step(double dt, const Scene& scene, const Vec3& gravity) {
+    const std::vector<JointState> before = q_;
+    drive_joints(dt);
+    if (!desc_.fixed_to_world && wheel_l_ >= 0 && wheel_r_ >= 0) {
+      const BaseTwist twist = diff_drive_twist(q_[wheel_l_].velocity, q_[wheel_r_].velocity,
+                                               wheel_radius_, track_);
+      BasePose next = base_;
+      base_integrate(next, twist, dt);
+      if (blocked(next, scene)) {
+        // The body would enter a box: the robot stays and its wheels stall.
+        for (int w : {wheel_l_, wheel_r_}) q_[w] = JointState{before[w].position, 0.0};
+      } else {
+        base_ = next;
+      }
+      settle(dt, scene, gravity);
+    }
+    publish_state(dt);
+  }
+
+ private:
+  void find_wheels() {
+    for (size_t j = 0; j < desc_.joints.size(); ++j) {
+      const JointDesc& jd = desc_.joints[j];
+      if (jd.type != "continuous" || jd.parent != desc_.root) continue;
+      if (jd.anchor0.y > 0 && wheel_l_ < 0) wheel_l_ = static_cast<int>(j);
+      if (jd.anchor0.y < 0 && wheel_r_ < 0) wheel_r_ = static_cast<int>(j);
+    }
+    if (wheel_l_ >= 0 && wheel_r_ >= 0) {
+      const JointDesc& l = desc_.joints[wheel_l_];
+      const JointDesc& r = desc_.joints[wheel_r_];
+      wheel_radius_ = 0.5 * (l.anchor0.z + r.anchor0.z);  // axle height above the floor
+      track_ = l.anchor0.y - r.anchor0.y;
+    }
+  }
+
+  void add_sensor(const SensorDesc& d) {
+    SimSensor s;
+    s.desc = d;
+    const physics::LinkPtr& link = links_[d.link];
+    if (d.type == "camera" || d.type == "wideanglecamera") {
+      s.camera = gazebo_standin::AddCameraSensor(link, d.name, d.width, d.height, d.update_rate, d.type);
+      s.sensor = s.camera;
+    } else if (d.type == "imu") {
+      s.imu = gazebo_standin::AddImuSensor(link, d.name, d.update_rate);
+      s.sensor = s.imu;
+    } else if (d.type == "sonar") {
+      s.sonar = gazebo_standin::AddSonarSensor(link, d.name, d.update_rate);
+      s.sensor = s.sonar;
+    } else {
+      os::warn("sensor \"" + d.scoped_name + "\" of type \"" + d.type + "\" is not simulated");
+      return;
+    }
+    if (!d.always_on) s.sensor->SetActive(false);
+    sensors_.push_back(s);
+  }
+
+  void drive_joints(double dt) {
+    for (size_t j = 0; j < desc_.joints.size(); ++j) {
+      const JointDesc& jd = desc_.joints[j];
+      if (jd.type != "revolute" && jd.type != "continuous") continue;
+      double tau = 0.0;
+      gazebo::common::PID gains;
+      double target = 0.0;
+      if (gazebo_standin::JointPid(model_, scoped_[j], &gains) &&
+          gazebo_standin::JointTarget(model_, scoped_[j], &target)) {
+        if (!pid_set_[j] || !same_gains(gains, pid_[j])) {
+          pid_[j] = gains;
+          pid_[j].Reset();
+          pid_set_[j] = true;
+        }
+        tau = pid_[j].Update(q_[j].position - target, dt);
+      }
+      JointParams p = jd.params;
+      if (static_cast<int>(j) == wheel_l_ || static_cast<int>(j) == wheel_r_) {
+        // Each wheel accelerates half the robot's mass at its rim.
+        p.inertia += 0.5 * mass_ * wheel_radius_ * wheel_radius_;
+      }
+      joint_step(q_[j], p, tau, dt);
+    }
+  }
+
+  static bool same_gains(const gazebo::common::PID& a, const gazebo::common::PID& b) {
+    return a.GetPGain() == b.GetPGain() && a.GetIGain() == b.GetIGain() &&
+           a.GetDGain() == b.GetDGain() && a.GetIMax() == b.GetIMax() &&
+           a.GetIMin() == b.GetIMin() && a.GetCmdMax() == b.GetCmdMax() &&
+           a.GetCmdMin() == b.GetCmdMin();
+  }
+
+  // Would the body or the wheels, with the base at `next`, enter a solid box of the world
+  // that is too tall to drive over?
+  bool blocked(const BasePose& next, const Scene& scene) const {
+    const Pose base(Vec3(next.x, next.y, z_), Quat::from_axis_angle(Vec3(0, 0, 1), next.yaw));
+    for (size_t k = 0; k < desc_.links.size(); ++k) {
+      const bool rolling = static_cast<int>(k) == desc_.root ||
+                           (wheel_l_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_l_].child) ||
+                           (wheel_r_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_r_].child);
+      if (!rolling) continue;
+      for (const ShapeBox& shape : desc_.links[k].shapes) {
+        const Pose box = base * desc_.links[k].pose0 * shape.pose;
+        for (int c = 0; c < 14; ++c) {
+          Vec3 local;
+          if (c < 8) {
+            local = Vec3((c & 1) ? shape.half.x : -shape.half.x, (c & 2) ? shape.half.y : -shape.half.y,
+                         (c & 4) ? shape.half.z : -shape.half.z);
+          } else {
+            const int axis = (c - 8) / 2;
+            const double sign = (c & 1) ? 1.0 : -1.0;
+            local = Vec3(axis == 0 ? sign * shape.half.x : 0, axis == 1 ? sign * shape.half.y : 0,
+                         axis == 2 ? sign * shape.half.z : 0);
+          }
+          const Vec3 p = box.transform(local);
+          if (p.z < z_ + kStepHeight) continue;  // at wheel contact height: floor, not obstacle
+          for (size_t b = 0; b < scene.boxes.size(); ++b) {
+            const SceneBox& sb = scene.boxes[b];
+            if (sb.owner == kOwnerWorld && sb.solid && box_contains(sb, p)) return true;
+          }
+        }
+      }
+    }
+    return false;
+  }
+
+  // Stands the robot on the surface under its base centre, falling when that drops away.
+  void settle(double dt, const Scene& scene, const Vec3& gravity) {
+    double floor = support_height(scene, base_.x, base_.y, z_ + kStepHeight, index_);
+    if (!std::isfinite(floor)) floor = kLowestFloor;
+    if (z_ > floor + 1e-9) {
+      vz_ += gravity.z * dt;
+      z_ += vz_ * dt;
+      if (z_ <= floor) {
+        z_ = floor;
+        vz_ = 0.0;
+      }
+    } else {
+      z_ = floor;
+      vz_ = 0.0;
+    }
+  }
+
+  void publish_state(double dt) {
+    std::vector<double> angles(q_.size());
+    for (size_t j = 0; j < q_.size(); ++j) angles[j] = q_[j].position;
+    const Pose base(Vec3(base_.x, base_.y, z_), Quat::from_axis_angle(Vec3(0, 0, 1), base_.yaw));
+    forward_kinematics(desc_, base, angles, link_world_);
+    gazebo_standin::SetModelWorldPose(model_, to_ign(base));
+    for (size_t k = 0; k < links_.size(); ++k) gazebo_standin::SetLinkWorldPose(links_[k], to_ign(link_world_[k]));
+    for (size_t j = 0; j < joints_.size(); ++j) {
+      gazebo_standin::SetJointPosition(joints_[j], q_[j].position, q_[j].velocity);
+    }
+    // Sensor velocities for the IMUs, from the motion of this step.
+    for (SimSensor& s : sensors_) {
+      if (!s.imu) continue;
+      const Vec3 p = (link_world_[s.desc.link] * s.desc.pose).pos;
+      s.v_step = s.have_prev ? (p - s.p_prev) * (1.0 / dt) : Vec3();
+      if (!s.have_prev) s.v_report = s.v_step;
+      s.p_prev = p;
+      s.have_prev = true;
+    }
+  }
+
+  RobotDesc desc_;
+  RobotSpawn spawn_;
+  int index_;
+  gazebo_standin::ModelPtr model_;
+  std::vector<physics::LinkPtr> links_;
+  std::vector<physics::JointPtr> joints_;
+  std::vector<std::string> scoped_;
+  std::vector<JointState> q_;
+  std::vector<gazebo::common::PID> pid_;
+  std::vector<bool> pid_set_;
+  std::vector<SimSensor> sensors_;
+  std::vector<Pose> link_world_;
+  int wheel_l_ = -1, wheel_r_ = -1;
+  double wheel_radius_ = 0.045, track_ = 0.164;  // [m], from the model when it has wheels
+  double mass_ = 0.0;                             // [kg]
+  BasePose base_;
+  double z_ = 0.0, vz_ = 0.0;                     // base height [m] and vertical speed [m/s]
+};
+
+SimWorld::SimWorld(const SimOptions& options) {
+  desc_ = load_world(options.world_file);
+  if (!(desc_.max_step_size > 0.0)) os::fail("world \"" + options.world_file + "\" has no positive step size");
+  scene_ = desc_.scene;
+  for (SceneBox& b : scene_.boxes) b.owner = kOwnerWorld;
+  static_boxes_ = scene_.boxes.size();
+  if (options.robots.empty()) os::fail("no robot to simulate");
+  for (size_t i = 0; i < options.robots.size(); ++i) {
+    for (size_t k = 0; k < i; ++k) {
+      if (options.robots[k].name == options.robots[i].name) {
+        os::fail("two robots named \"" + options.robots[i].name + "\"");
+      }
+    }
+  }
+
+  world_ = gazebo_standin::CreateWorld(desc_.name, desc_.max_step_size);
+  const RobotDesc model = load_robot(options.model_file);
+  for (size_t i = 0; i < options.robots.size(); ++i) {
+    RobotDesc d = model;
+    d.name = options.robots[i].name;
+    robots_.push_back(std::make_unique<SimRobot>(world_, d, options.robots[i], static_cast<int>(i), scene_));
+  }
+  gazebo_standin::SetSensorsInitialized(true);
+  gazebo_standin::SetPhysicsHook(world_, [this](double dt) { physics(dt); });
+
+  if (!options.load_plugins) return;
+  for (const auto& robot : robots_) {
+    for (const PluginDesc& p : robot->desc().plugins) {
+      const std::string lib =
+          options.plugin_override.empty() ? find_plugin_library(p.filename) : options.plugin_override;
+      std::cout << os::cout_global_elapsed() << "loading plug-in \"" << lib << "\" for robot \""
+                << robot->desc().name << "\"" << std::endl;
+      plugins_.push_back(std::make_unique<gazebo_standin::ModelPluginInstance>(lib, p.name));
+      plugins_.back()->Load(robot->model(), nullptr);
+    }
+  }
+}
+
+SimWorld::~SimWorld() {
+  plugins_.clear();  // each plug-in releases its interface and connections first
+  gazebo_standin::SetPhysicsHook(world_, nullptr);
+  robots_.clear();
+  gazebo_standin::DestroyWorld(world_);
+}
+
+void SimWorld::step() { gazebo_standin::StepWorld(world_, 1); }
+
+void SimWorld::reset() {
+  gazebo_standin::ResetWorldTime(world_);
+  scene_.boxes.resize(static_boxes_);
+  for (auto& robot : robots_) robot->place_at_spawn(scene_);
+  for (auto& plugin : plugins_) plugin->Reset();
+}
+
+double SimWorld::sim_time() const { return world_->SimTime().Double(); }
+size_t SimWorld::robot_count() const { return robots_.size(); }
+BasePose SimWorld::robot_pose(size_t i) const { return robots_.at(i)->base(); }
+double SimWorld::robot_height(size_t i) const { return robots_.at(i)->height(); }
+
+void SimWorld::update_scene() {
+  scene_.boxes.resize(static_boxes_);
+  for (const auto& robot : robots_) {
+    const RobotDesc& d = robot->desc();
+    for (size_t k = 0; k < d.links.size(); ++k) {
+      for (const ShapeBox& shape : d.links[k].shapes) {
+        SceneBox b;
+        b.pose = robot->link_world()[k] * shape.pose;
+        b.half = shape.half;
+        b.colour = shape.colour;
+        b.owner = robot->index();
+        b.solid = false;
+        scene_.boxes.push_back(b);
+      }
+    }
+  }
+}
+
+void SimWorld::physics(double dt) {
+  scene_.boxes.resize(static_boxes_);
+  for (auto& robot : robots_) robot->step(dt, scene_, desc_.gravity);
+  const double t = sim_time();
+
+  bool scene_ready = false;
+  for (auto& robot : robots_) {
+    const std::vector<Pose>& links = robot->link_world();
+    for (SimSensor& s : robot->sensors()) {
+      if (gazebo_standin::IsRemoved(s.sensor) || !s.sensor->IsActive()) continue;
+      if (t + 1e-9 < s.next_due) continue;
+      const double rate = s.sensor->UpdateRate();
+      const double period = rate > 0.0 ? 1.0 / rate : 0.0;
+      s.next_due = std::max(s.next_due + period, t - 1e-9);  // no burst after a pause
+      const Pose pose = links[s.desc.link] * s.desc.pose;
+      if (s.imu) {
+        const double span = t - s.t_report;
+        const Vec3 accel = span > 0.0 ? (s.v_step - s.v_report) * (1.0 / span) : Vec3();
+        const Vec3 f = pose.rot.rotate_reverse(accel - desc_.gravity);
+        s.v_report = s.v_step;
+        s.t_report = t;
+        gazebo_standin::UpdateImu(s.imu, ignition::math::Vector3d(f.x, f.y, f.z));
+        continue;
+      }
+      if (!scene_ready) {
+        update_scene();
+        scene_ready = true;
+      }
+      if (s.sonar) {
+        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
+                                                         s.desc.radius, robot->index()));
+      } else if (s.camera) {
+        CameraSpec cam;
+        cam.pose = pose;
+        cam.hfov = std::min(s.desc.hfov, 2.6);  // pinhole: wide-angle lenses are drawn at most this wide
+        cam.width = s.desc.width;
+        cam.height = s.desc.height;
+        cam.near_clip = s.desc.near_clip;
+        cam.far_clip = s.desc.far_clip;
+        const size_t bytes = static_cast<size_t>(cam.width) * cam.height * 3;
+        if (image_.size() < bytes) image_.resize(bytes);
+        renderer_.render(scene_, cam, image_.data());
+        gazebo_standin::UpdateCamera(s.camera, image_.data(), cam.width, cam.height);
+        ++camera_frames_;
+      }
+    }
+  }
+  scene_.boxes.resize(static_boxes_);
+}
+
+}  // namespace vesk_sim

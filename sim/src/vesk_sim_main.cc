@@ -1,0 +1,131 @@
+// vesk_sim: the headless simulator. Hosts the robot model's plug-in (libvesk_gazebo) on
+// the Gazebo API stand-in, steps the world at the chosen real-time factor, publishes
+// "/clock" for nodes that use simulation time, and resets the world on request through
+// the service "/gazebo/reset_world" (std_srvs/Empty, as Gazebo offers it) or a message on
+// "/vesk_sim/reset" (std_msgs/Empty).
+#include "vesk_sim/sim_options.h"
+#include "vesk_sim/sim_world.h"
+
+#include <ros/callback_queue.h>
+#include <ros/package.h>
+#include <ros/ros.h>
+#include <rosgraph_msgs/Clock.h>
+#include <std_msgs/Empty.h>
+#include <std_srvs/Empty.h>
+#include <vesk_support/os.h>
+#include <vesk_support/qor.h>
+
+#include <atomic>
+#include <csignal>
+#include <ctime>
+#include <iostream>
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_reset_requested{false};
+
+void on_sigint(int) { g_interrupted = true; }
+
+double wall_seconds(const os::Timer& t) { return static_cast<double>(t.elapsedUS()) * 1e-6; }
+
+double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+void wait_for_master() {
+  for (int attempt = 0; attempt < 60; ++attempt) {
+    if (ros::master::check()) return;
+    if (attempt == 0) std::cout << os::cout_global_elapsed() << "waiting for the ROS master..." << std::endl;
+    for (int i = 0; i < 10; ++i) {
+      if (g_interrupted) os::fail("user requests exit whilst seeking ROS master");
+      os::msleep(100);
+    }
+  }
+  os::fail("could not contact ROS master");
+}
+
+bool on_reset_service(std_srvs::Empty::Request&, std_srvs::Empty::Response&) {
+  g_reset_requested = true;
+  return true;
+}
+
+void on_reset_topic(const std_msgs::Empty::ConstPtr&) { g_reset_requested = true; }
+
+int run(int argc, char** argv) {
+  std::vector<std::string> words(argv + 1, argv + argc);
+  ros::init(argc, argv, "vesk_sim", ros::init_options::NoSigintHandler);
+  std::signal(SIGINT, on_sigint);
+  std::signal(SIGTERM, on_sigint);
+  const vesk_sim::CommandLine cmd =
+      vesk_sim::parse_command_line(words, ros::package::getPath("vesk_sim"), qor::get_env("VESK_ROBOT_NAME"));
+  if (cmd.help) {
+    std::cout << vesk_sim::usage_text();
+    return 0;
+  }
+  wait_for_master();
+
+  // The simulator's own topics and services are serviced from a queue of their own between
+  // world steps, never from inside a plug-in's tick.
+  ros::CallbackQueue queue;
+  ros::NodeHandle nh;
+  nh.setCallbackQueue(&queue);
+  ros::Publisher clock_pub = nh.advertise<rosgraph_msgs::Clock>("/clock", 10);
+  ros::ServiceServer reset_srv = nh.advertiseService("/gazebo/reset_world", on_reset_service);
+  ros::Subscriber reset_sub = nh.subscribe("/vesk_sim/reset", 10, on_reset_topic);
+  bool use_sim_time = false;
+  ros::param::get("/use_sim_time", use_sim_time);
+
+  vesk_sim::SimWorld world(cmd.sim);
+  std::cout << os::cout_global_elapsed() << "simulating " << world.robot_count() << " robot(s), step "
+            << world.step_size() << " s, real-time factor ";
+  if (cmd.rtf > 0.0) {
+    std::cout << cmd.rtf << std::endl;
+  } else {
+    std::cout << "as fast as possible" << std::endl;
+  }
+
+  os::Timer wall;
+  wall.reset();
+  const double cpu_start = cpu_seconds();
+  double paced_from = 0.0;  // simulation time at which pacing (re)started
+  double wall_from = 0.0;
+  double simulated = 0.0;   // total simulated time, across resets [s]
+  while (!g_interrupted && ros::ok()) {
+    queue.callAvailable();
+    if (g_reset_requested.exchange(false)) {
+      std::cout << os::cout_global_elapsed() << "world reset at " << world.sim_time() << " s" << std::endl;
+      world.reset();
+      paced_from = 0.0;
+      wall_from = wall_seconds(wall);
+    }
+    const double t_next = world.sim_time() + world.step_size();
+    rosgraph_msgs::Clock clock;
+    clock.clock.fromSec(t_next);
+    if (use_sim_time) ros::Time::setNow(clock.clock);
+    clock_pub.publish(clock);
+    world.step();
+    simulated += world.step_size();
+    if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;
+    if (cmd.rtf > 0.0) {
+      const double ahead = (world.sim_time() - paced_from) / cmd.rtf - (wall_seconds(wall) - wall_from);
+      if (ahead > 0.002) os::msleep(static_cast<unsigned>(ahead * 1000.0));
+    }
+  }
+  const double wall_s = wall_seconds(wall);
+  const double cpu_s = cpu_seconds() - cpu_start;
+  std::cout << os::cout_global_elapsed() << "simulated " << simulated << " s in " << wall_s
+            << " s of wall-clock time (real-time factor " << (wall_s > 0 ? simulated / wall_s : 0.0)
+            << "), CPU " << (simulated > 0 ? cpu_s / simulated : 0.0) << " s per simulated second, "
+            << world.camera_frames() << " camera frames" << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cout << e.what() << std::endl;
+    return 1;
+  }
+}
