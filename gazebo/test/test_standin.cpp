@@ -178,3 +178,18 @@ TEST(StandinTime, DoubleRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+TEST(StandinRemovals, DestroyedWorldTakesItsQueuedRemovalsAlong) {
+  physics::WorldPtr w1 = gs::CreateWorld("default", 0.001);
+  auto s1 = gs::AddSonarSensor(gs::AddLink(gs::AddModel(w1, "vesk"), "vesk_head::head"), "sonar", 10);
+  sensors::SensorManager::Instance()->RemoveSensor(s1->ScopedName());
+  gs::DestroyWorld(w1);
+  // A new world with the same names must not lose its sensor to the stale removal.
+  physics::WorldPtr w2 = gs::CreateWorld("default", 0.001);
+  auto s2 = gs::AddSonarSensor(gs::AddLink(gs::AddModel(w2, "vesk"), "vesk_head::head"), "sonar", 10);
+  gs::StepWorld(w2, 1);
+  EXPECT_FALSE(gs::IsRemoved(s2));
+  gs::DestroyWorld(w2);
+}
+}  // namespace

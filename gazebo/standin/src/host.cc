@@ -185,13 +185,18 @@ class Access {
     sensors::SensorManager* sm = sensors::SensorManager::Instance();
     std::lock_guard<std::mutex> lock(sm->mutex);
     const std::string prefix = w->Name() + "::";
+    auto ours = [&](const std::string& scoped) {
+      for (const ModelPtr& m : w->models) {
+        const std::string p = prefix + m->GetName() + "::";
+        if (scoped.compare(0, p.size(), p) == 0) return true;
+      }
+      return false;
+    };
+    // Removals still queued for this world's sensors go with them.
+    sm->removals.erase(std::remove_if(sm->removals.begin(), sm->removals.end(), ours),
+                       sm->removals.end());
     for (auto it = sm->sensors.begin(); it != sm->sensors.end();) {
-      bool ours = false;
-      for (const ModelPtr& m : w->models)
-        if ((*it)->scopedName.compare(0, prefix.size() + m->GetName().size() + 2,
-                                      prefix + m->GetName() + "::") == 0)
-          ours = true;
-      if (ours) {
+      if (ours((*it)->scopedName)) {
         (*it)->removed = true;
         it = sm->sensors.erase(it);
       } else {
