@@ -1,0 +1,109 @@
+// A platform process that makes interfaces the way a host would, for the
+// construction tests that need a fresh process (ROS start-up, no master).
+// Usage: net_probe <case>; prints what it sees, one "key=value" per line.
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <ros/ros.h>
+#include <vesk_support/os.h>
+
+#include "vesk_net/interf.h"
+
+namespace {
+
+struct Config {
+  explicit Config(const char* name, uint32_t mode = NET_MODE_ROS, int verbosity = 2) {
+    net.mode = mode;
+    net.robot_name = name;
+    tool.verbosity = verbosity;
+    std::memset(&pars, 0, sizeof(pars));
+  }
+  VESK_NET_CONFIG net;
+  VESK_TOOL_CONFIG tool;
+  VESK_PLATFORM_PARS pars;
+};
+
+int run(const std::string& which) {
+  if (which == "mode3") {
+    Config c("probe", 3);
+    try {
+      VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+    } catch (const std::runtime_error& e) {
+      std::cout << "thrown=" << e.what() << std::endl;
+    }
+    std::cout << "ros_initialised=" << ros::isInitialized() << std::endl;
+    return 0;
+  }
+  if (which == "exit_request") {
+    // No master is reachable; the platform gives up after about 0.3 s.
+    Config c("probe", NET_MODE_ROS, 2);
+    os::Timer timer;
+    std::thread t([&] {
+      os::msleep(300);
+      *static_cast<volatile int32_t*>(&c.net.exit_request) = 1;
+    });
+    try {
+      VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+      std::cout << "constructed" << std::endl;
+    } catch (const std::runtime_error& e) {
+      std::cout << "thrown=" << e.what() << std::endl;
+    }
+    t.join();
+    std::cout << "elapsed_ms=" << timer.elapsedMS() << std::endl;
+    return 0;
+  }
+  if (which == "offline") {
+    Config c("probe", NET_MODE_OFFLINE, 2);
+    VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+    VESK_TICK_U u;
+    std::memset(&u, 0, sizeof(u));
+    u.wheel_speed_opto[0] = 1.0f;
+    VESK_TICK_D* d = nullptr;
+    for (int k = 0; k < 3; ++k) d = i.exchange(u);
+    const unsigned char text[] = "hello";
+    i.publish_log(text, 5);
+    MICS_ALL mics = {};
+    i.publish_mics(&mics);
+    VESK_MSG_FRAME f = {};
+    f.stream_index = 9;
+    i.publish_frame(&f);
+    std::cout << "lift=" << d->kinematic_joints[1] << std::endl;
+    std::cout << "joints_set=" << int(d->joints_set) << std::endl;
+    std::cout << "receive_null=" << (i.receive() == nullptr) << std::endl;
+    std::cout << "online=" << i.online() << std::endl;
+    std::cout << "ros_initialised=" << ros::isInitialized() << std::endl;
+    return 0;
+  }
+  if (which == "two") {
+    // Two interfaces share one ROS start-up; ROS goes down with the last one.
+    Config a("probe_a"), b("probe_b");
+    std::unique_ptr<VESK_NET_INTERF> ia(new VESK_NET_INTERF(&a.net, &a.tool, &a.pars));
+    std::cout << "node=" << ros::this_node::getName() << std::endl;
+    std::unique_ptr<VESK_NET_INTERF> ib(new VESK_NET_INTERF(&b.net, &b.tool, &b.pars));
+    std::cout << "both_ok=" << ros::ok() << std::endl;
+    ia.reset();
+    std::cout << "after_first=" << ros::ok() << std::endl;
+    ib.reset();
+    std::cout << "after_second=" << ros::ok() << std::endl;
+    return 0;
+  }
+  std::cerr << "unknown case " << which << std::endl;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  try {
+    return run(argv[1]);
+  } catch (const std::exception& e) {
+    std::cout << "uncaught=" << e.what() << std::endl;
+    return 1;
+  }
+}
