@@ -4,24 +4,6 @@
 
 #include <vesk_support/os.h>
 
-void float3_scale(float3* v, float s) {
-  v->x *= s;
-  v->y *= s;
-  v->z *= s;
-}
-
-void float3_add_unary(float3* a, const float3* b) {
-  a->x += b->x;
-  a->y += b->y;
-  a->z += b->z;
-}
-
-void float3_subtract_unary(float3* a, const float3* b) {
-  a->x -= b->x;
-  a->y -= b->y;
-  a->z -= b->z;
-}
-
 float float3_modulus(const float3* v) {
   const float xy = v->x * v->x + v->y * v->y;
   return std::sqrt(xy + v->z * v->z);

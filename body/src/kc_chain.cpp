@@ -45,10 +45,7 @@ char axis_letter(axis_xyz axis) {
 
 }  // namespace
 
-bool kc_isNone(float limit) { return limit == KC_ANGLE_NONE || std::isnan(limit); }
-
-void kc_assert(bool condition) {
-  if (condition) return;
+void kc_assert_failed() {
   const char* msg = "[kinemod] failed assert";
   std::cout << "\n[FAILED ASSERT] " << msg << "\n" << std::endl;
   throw std::runtime_error(msg);

@@ -60,11 +60,17 @@ void kc_applyPush_link(KC_LINK* link, float3* p, float3* v) {
   float3 f = *p;
   float3_add_unary(&f, v);
   const bool fixed = !kc_isNone(link->angle_fixed);
-  float d;
+  // A joint held by equal limits ends at that limit whatever the bearing
+  // change (which is always finite here): the two atan2 are only needed for
+  // the trace then.
+  const bool pinned = !fixed && !kc_isNone(link->angle_min) && link->angle_min == link->angle_max;
+  float d = 0.0f;
   if (fixed) {
     d = geom_smallangle(KC_FIXED_ANGLE_GAIN * (link->angle_fixed - link->angle));
-  } else {
+  } else if (!pinned || trace) {
     d = geom_smallangle(bearing_change(link->axis, *p, f));
+  } else if (link->axis != AXIS_X && link->axis != AXIS_Y && link->axis != AXIS_Z) {
+    os::fail("unrecognised axis");
   }
   if (trace) {
     trace_vec("pushpos_i", *p);
@@ -83,10 +89,14 @@ void kc_applyPush_link(KC_LINK* link, float3* p, float3* v) {
   if (trace) trace_angle(d);
 
   // 4-5. What the turn delivers, and what is left of the push.
-  float3 a = *p;
-  float3_rotate(&a, link->axis, d);
-  float3_subtract_unary(&a, p);
-  float3_subtract_unary(v, &a);
+  // (A turn by exactly 0 delivers exactly nothing; the rotation is skipped.)
+  float3 a = {0.0f, 0.0f, 0.0f};
+  if (d != 0.0f) {
+    a = *p;
+    float3_rotate(&a, link->axis, d);
+    float3_subtract_unary(&a, p);
+    float3_subtract_unary(v, &a);
+  }
   if (trace) {
     trace_vec("pushvec_act", a);
     trace_vec("pushvec", *v);

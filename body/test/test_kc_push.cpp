@@ -166,6 +166,40 @@ TEST_F(PushTest, TraceAtFullLogLevel) {
   EXPECT_TRUE(contains(out, "] pushpos_i: [0.1, 0, 0]\n")) << out;
 }
 
+TEST_F(PushTest, PinnedJointShortcutMatchesFullComputation) {
+  // With the trace on, every joint measures its bearing change; with it off,
+  // a joint held by equal limits skips that. The results must not differ.
+  KC_CHAIN quiet = body_chain(), traced = body_chain();
+  const KC_PUSH pushes[] = {
+      make_push(4, KC_PUSH_FLAG_VELOCITY, {0.1f, 0.0f, 0.0f}, {0.0f, 0.2f, 0.0f}),
+      make_push(2, KC_PUSH_FLAG_DISPLACEMENT, {0.05f, 0.01f, 0.05f}, {0.02f, -0.01f, 0.03f}),
+      make_push(1, KC_PUSH_FLAG_DISPLACEMENT, {0.02f, 0.0f, 0.1f}, {0.03f, 0.0f, 0.0f}),
+      make_push(3, KC_PUSH_FLAG_DISPLACEMENT | KC_PUSH_FLAG_TURN_ONLY, {0.1f, 0.0f, 0.0f}, {0.0f, 0.5f, 0.0f}),
+  };
+  for (const KC_PUSH& push : pushes) {
+    body_opt.log = 0;
+    kc_applyPush(&quiet, &push, nullptr);
+    body_opt.log = 4;
+    capture_stdout([&] { kc_applyPush(&traced, &push, nullptr); });
+    expect_same_chain(quiet, traced);
+  }
+  EXPECT_EQ(quiet.link[1].angle, BODY_TILT_RAD);
+
+  // A pinned joint with an invalid axis still fails.
+  KC_CHAIN bad = body_chain();
+  bad.link[1].axis = static_cast<axis_xyz>(5);
+  body_opt.log = 0;
+  std::string what;
+  capture_stdout([&] {
+    try {
+      kc_applyPush(&bad, &pushes[0], nullptr);
+    } catch (const std::runtime_error& e) {
+      what = e.what();
+    }
+  });
+  EXPECT_EQ(what, "unrecognised axis");
+}
+
 // ---- the base --------------------------------------------------------------
 
 TEST_F(PushTest, BaseForwardOnly) {

@@ -17,9 +17,24 @@ constexpr float kPiF = 3.1415927f;
 constexpr float kTwoPiF = 6.2831855f;
 constexpr float kThreePiF = 9.424778f;
 
-void float3_scale(float3* v, float s);
-void float3_add_unary(float3* a, const float3* b);       // a := a + b
-void float3_subtract_unary(float3* a, const float3* b);  // a := a - b
+// In the header so that the push algorithm's inner steps inline them.
+inline void float3_scale(float3* v, float s) {
+  v->x *= s;
+  v->y *= s;
+  v->z *= s;
+}
+
+inline void float3_add_unary(float3* a, const float3* b) {  // a := a + b
+  a->x += b->x;
+  a->y += b->y;
+  a->z += b->z;
+}
+
+inline void float3_subtract_unary(float3* a, const float3* b) {  // a := a - b
+  a->x -= b->x;
+  a->y -= b->y;
+  a->z -= b->z;
+}
 
 // Euclidean length, (x^2 + y^2) + z^2 summed in that order.
 float float3_modulus(const float3* v);

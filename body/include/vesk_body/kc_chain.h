@@ -13,7 +13,7 @@ constexpr int KC_NUM_LINKS = 5;
 // NaN in such a field counts as none as well).
 constexpr float KC_ANGLE_NONE = 1000.0f;
 
-bool kc_isNone(float limit);
+inline bool kc_isNone(float limit) { return limit == KC_ANGLE_NONE || limit != limit; }  // NaN: none
 
 struct KC_LINK {
   const char* name = nullptr;  // not owned
@@ -39,7 +39,10 @@ struct KC_CHAIN {
 
 // Failed assertion of the kinematics: prints "\n[FAILED ASSERT] [kinemod]
 // failed assert\n\n" and raises std::runtime_error("[kinemod] failed assert").
-void kc_assert(bool condition);
+[[noreturn]] void kc_assert_failed();
+inline void kc_assert(bool condition) {
+  if (!condition) kc_assert_failed();
+}
 
 // Stores translation and angle only while the chain is not yet initialised;
 // always stores name, axis and limits, clears the fixed angle, constrains.

@@ -1,0 +1,140 @@
+// Push-to-cmd_vel latency of a running kinemod (robot "bench") over ROS on
+// loopback, next to the round trip of a plain roscpp echo relay measured in
+// the same run. Pushes go out at 50 Hz to each, 10 ms apart; the arrival of
+// each answer is time-stamped on a monotonic clock.
+//
+//   bench_latency [samples]     (default 1000 per target)
+#include <ros/ros.h>
+
+#include <geometry_msgs/TwistStamped.h>
+#include <vesk2_msg/push.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWarmUp = 25;  // the first answers (waking the node) are not counted
+
+class Target {
+ public:
+  Target(ros::NodeHandle& nh, const std::string& in, const std::string& out) {
+    pub_ = nh.advertise<vesk2_msg::push>(in, 1);
+    sub_ = nh.subscribe(out, 10, &Target::answer, this, ros::TransportHints().tcpNoDelay(true));
+  }
+  bool connected() const { return pub_.getNumSubscribers() > 0 && sub_.getNumPublishers() > 0; }
+
+  void send(const vesk2_msg::push& msg) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sent_ = Clock::now();
+      waiting_ = true;
+    }
+    pub_.publish(msg);
+  }
+
+  std::vector<double> latencies_us() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return latencies_us_;
+  }
+  int lost() const { return lost_; }
+  void missed() { ++lost_; }
+  bool waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
+  }
+
+ private:
+  void answer(const geometry_msgs::TwistStamped::ConstPtr&) {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!waiting_) return;
+    waiting_ = false;
+    latencies_us_.push_back(std::chrono::duration<double, std::micro>(now - sent_).count());
+  }
+
+  ros::Publisher pub_;
+  ros::Subscriber sub_;
+  std::mutex mutex_;
+  Clock::time_point sent_;
+  bool waiting_ = false;
+  std::vector<double> latencies_us_;
+  int lost_ = 0;
+};
+
+double percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p / 100.0 * (v.size() - 1) + 0.5));
+  return v[i];
+}
+
+void report(const char* name, std::vector<double> v, int lost) {
+  if (static_cast<int>(v.size()) > kWarmUp) v.erase(v.begin(), v.begin() + kWarmUp);
+  double mean = 0.0;
+  for (double x : v) mean += x;
+  mean = v.empty() ? 0.0 : mean / v.size();
+  std::printf("%-22s n=%5zu lost=%3d  p50=%8.1f us  p99=%8.1f us  mean=%8.1f us  max=%8.1f us\n", name, v.size(),
+              lost, percentile(v, 50), percentile(v, 99), mean, v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ros::init(argc, argv, "bench_latency", ros::init_options::AnonymousName);
+  const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) + kWarmUp : 1000 + kWarmUp;
+  ros::NodeHandle nh;
+  ros::AsyncSpinner spinner(1);
+  spinner.start();
+
+  Target kinemod(nh, "/bench/core/mpg/push", "/bench/control/cmd_vel");
+  Target echo(nh, "/bench_echo/in", "/bench_echo/out");
+  const Clock::time_point give_up = Clock::now() + std::chrono::seconds(30);
+  while (!(kinemod.connected() && echo.connected())) {
+    if (Clock::now() > give_up) {
+      std::fprintf(stderr, "bench_latency: kinemod (robot \"bench\") or the echo relay is not connected\n");
+      return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  vesk2_msg::push msg;
+  msg.link = 4;
+  msg.flags = 0x02;  // a velocity push on the point ahead of the head
+  msg.pushpos.x = 0.1;
+  const auto period = std::chrono::milliseconds(20);
+  const auto half = std::chrono::milliseconds(10);
+  Clock::time_point tick = Clock::now();
+  for (int i = 0; i < samples && ros::ok(); ++i) {
+    msg.pushvec.y = (i % 2) ? -0.2 : 0.2;
+    kinemod.send(msg);
+    std::this_thread::sleep_until(tick + half);
+    if (kinemod.waiting()) kinemod.missed();
+    echo.send(msg);
+    tick += period;
+    std::this_thread::sleep_until(tick);
+    if (echo.waiting()) echo.missed();
+  }
+
+  std::printf("push -> answer latency on loopback, 50 Hz each, %d warm-up samples dropped\n", kWarmUp);
+  report("echo relay (baseline)", echo.latencies_us(), echo.lost());
+  report("kinemod push->cmd_vel", kinemod.latencies_us(), kinemod.lost());
+  std::vector<double> k = kinemod.latencies_us(), e = echo.latencies_us();
+  if (static_cast<int>(k.size()) > kWarmUp) k.erase(k.begin(), k.begin() + kWarmUp);
+  if (static_cast<int>(e.size()) > kWarmUp) e.erase(e.begin(), e.begin() + kWarmUp);
+  std::printf("kinemod - echo:  p50 %+.1f us, p99 %+.1f us  (ratio p50 %.2f, p99 %.2f)\n",
+              percentile(k, 50) - percentile(e, 50), percentile(k, 99) - percentile(e, 99),
+              percentile(k, 50) / std::max(1e-9, percentile(e, 50)), percentile(k, 99) / std::max(1e-9, percentile(e, 99)));
+  spinner.stop();
+  return 0;
+}
