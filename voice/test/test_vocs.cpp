@@ -258,7 +258,15 @@ TEST(VocsStep, BreathingPhaseStaysInRangeAndAdvances) {
   VOCS_STATE s = started();
   std::vector<int16_t> out;
   std::vector<float> phases;
-  run_blocks(&s, kLively, 1500, &out, &phases);  // 60 s
+  for (int b = 0; b < 1500; ++b) {  // 60 s
+    run_blocks(&s, kLively, 1, &out, &phases);
+    // The phase is the angle of the oscillator's state (v, 2 (x - 0.5)) at the last control step.
+    double expected = std::atan2(2.0 * (s.x - 0.5), double(s.v));
+    if (expected < 0) expected += 2 * kPi;
+    double diff = std::fabs(phases.back() - expected);
+    diff = std::min(diff, 2 * kPi - diff);
+    ASSERT_LT(diff, 2e-3) << "block " << b;
+  }
   double forward = 0.0, backward = 0.0;
   int wraps = 0;
   for (size_t k = 0; k < phases.size(); ++k) {
