@@ -127,6 +127,8 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
   float env = 0.0f;
   float noise_amp = 0.0f;
   float voiced_amp = 0.0f;
+  float pitch = 1.0f;  // vibrato factor F: a function of theta alone
+  float mix = 0.0f;    // weight of the unfiltered source: a function of dir alone
 
   for (int i = 0; i < count; ++i) {
     const bool control = (i % kVocsControlPeriod) == 0;
@@ -180,8 +182,15 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
       voiced_amp = s->mute_latched ? 0.0f : 0.5f * env * (tanhf_approx(20.0f * (-0.2f - s->v)) + 1.0f);
     }
 
-    // D. Source, resonators and mix.
-    const float f = 1.0f + s->vib_depth * sinf_approx(theta) + s->vib4_depth * cosf_approx(4.0f * theta);
+    // D. Source, resonators and mix. The vibrato factor and the mix weight
+    // depend only on values that change at control steps; vib4_depth can
+    // change at a breath crossing, which happens only at a control step too
+    // (dir changes nowhere else), so they are computed there.
+    if (control) {
+      pitch = 1.0f + s->vib_depth * sinf_approx(theta) + s->vib4_depth * cosf_approx(4.0f * theta);
+      mix = (1.0f + dir) * 0.5f;
+    }
+    const float f = pitch;
     s->pulse_phase = wrap_turn(s->pulse_phase + kPulseStep * f);
     const float pulse = cosf_approx_norm(clampf((sqrtf(s->pulse_phase) - 0.5f) * s->pulse_shape, -0.5f, 0.5f));
 
@@ -214,8 +223,7 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
       res_sum += y;
     }
 
-    const float w = (1.0f + dir) * 0.5f;
-    float out = 1.5f * (1.0f - w) * res_sum + w * src;
+    float out = 1.5f * (1.0f - mix) * res_sum + mix * src;
     if (!(s->in3 > kFadeLevel)) out *= (s->in3 + 0.03f) * 17.0f;
 
     out = clampf(out, -1.0f, 1.0f);
