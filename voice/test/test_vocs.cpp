@@ -197,6 +197,12 @@ TEST(VocsStep, SamplesStayWithinSymmetricRange) {
             EXPECT_GT(rms(out), 0.0) << "an awake voice sounds";
           }
           ASSERT_TRUE(vocs_state_finite(&s));
+          // Phases stay wrapped even where vibrato (valence -1) or tremolo rate
+          // (arousal -1) run them backwards.
+          for (float phase : {s.pulse_phase, s.trem_phase, s.voc_phase}) {
+            EXPECT_GE(phase, 0.0f) << in0 << " " << in1;
+            EXPECT_LT(phase, 1.0f) << in0 << " " << in1;
+          }
         }
       }
     }
