@@ -214,3 +214,24 @@ TEST(PluginLoad, ZeroStreamRateLeavesCamerasInactive) {
 }
 
 }  // namespace
+
+namespace {
+TEST(PluginLoad, CameraFrameBeforeTheInterfaceIsSkipped) {
+  // Load stops after connecting the sensors and before creating the ROS interface; a
+  // camera update then has no interface to publish to and is dropped.
+  MakeConfigDir("load", "");
+  RobotOptions o;
+  o.joint_controller = false;
+  RobotWorld w(o);
+  gs::ModelPluginInstance plugin(PluginLibrary(), "vesk_gazebo");
+  testing::internal::CaptureStdout();
+  EXPECT_THROW(plugin.Load(w.model), std::runtime_error);
+  const auto img = UniformImage(1280, 720, 7);
+  EXPECT_TRUE(gs::UpdateCamera(w.eye_l_narrow, img.data(), 1280, 720));
+  EXPECT_TRUE(gs::UpdateCamera(w.gaze, img.data(), 640, 360));
+  // Other sensors still feed the snapshot.
+  EXPECT_TRUE(gs::UpdateImu(w.acc_head, {1, 2, 3}));
+  plugin.Release();
+  EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("resizing stream"));
+}
+}  // namespace
