@@ -10,7 +10,9 @@ struct float3 {
 };
 
 // Axis of a rotation; any other value is invalid and makes float3_rotate fail.
-enum axis_xyz { AXIS_X = 1, AXIS_Y = 2, AXIS_Z = 3 };
+// A fixed underlying type makes any int a valid value, so that an invalid
+// axis stored in a link is well defined and can be refused.
+enum axis_xyz : int { AXIS_X = 1, AXIS_Y = 2, AXIS_Z = 3 };
 
 // Single-precision angle constants [rad], each the float nearest the exact value.
 constexpr float kPiF = 3.1415927f;
