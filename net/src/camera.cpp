@@ -9,8 +9,7 @@
 
 namespace vesk {
 
-void Output::Camera::init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name,
-                          int /*verbosity*/) {
+void Output::Camera::init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name) {
   raw = raw_mode;
   name = camera_name;
   topic = "sensors/" + name;

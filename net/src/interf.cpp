@@ -2,6 +2,7 @@
 // mode dispatch and teardown.
 #include "vesk_net/interf.h"
 
+#include <cctype>
 #include <iostream>
 
 #include <vesk_support/os.h>
@@ -12,6 +13,15 @@ namespace {
 
 constexpr int kMasterAttempts = 60;
 constexpr int kSlicesPerAttempt = 10;  // of 100 ms
+
+// A ROS base name: a letter, then letters, digits and underscores.
+bool valid_robot_name(const std::string& name) {
+  if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  }
+  return true;
+}
 
 bool exit_requested(const VESK_NET_CONFIG* cfg) {
   // Written by another thread of the platform while we wait.
@@ -24,12 +34,7 @@ void open_ros(VESK_NET_CONFIG* cfg, int verbosity) {
   std::cout.flush();
 
   int argc = 0;
-  try {
-    ros::init(argc, nullptr, cfg->robot_name, ros::init_options::NoSigintHandler);
-  } catch (const std::exception& e) {
-    if (verbosity > 1) std::cout << std::endl;
-    os::fail(std::string("cannot initialise ROS: ") + e.what());
-  }
+  ros::init(argc, nullptr, cfg->robot_name, ros::init_options::NoSigintHandler);
 
   for (int attempt = 0; attempt < kMasterAttempts; ++attempt) {
     if (ros::master::check()) {
@@ -57,6 +62,12 @@ VESK_NET_INTERF::VESK_NET_INTERF(VESK_NET_CONFIG* net_config, VESK_TOOL_CONFIG* 
   if (mode_ == NET_MODE_OFFLINE) return;
   if (mode_ != NET_MODE_ROS) os::fail("not implemented");
 
+  // The robot name becomes the node name and the topic namespace; a name ROS
+  // would refuse (say a model name with a '-') gets a clear failure here.
+  if (!valid_robot_name(net_config->robot_name)) {
+    os::fail("invalid robot name \"" + net_config->robot_name +
+             "\" (a letter, then letters, digits and '_')");
+  }
   if (!ros::isInitialized()) open_ros(net_config, tool_config_->verbosity);
   ros_ = new vesk::VESK_NET_INTERF_ROS(net_config, tool_config, platform_pars);
 }

@@ -26,11 +26,11 @@ VESK_NET_INTERF_ROS::VESK_NET_INTERF_ROS(VESK_NET_CONFIG* net_config, VESK_TOOL_
   if (!nh_.ok()) os::fail("bad doggie");
 
   const bool sim = (net_config_->net_flags & NET_FLAG_SIM) != 0;
-  output_.camera[0].init(nh_, sim, camera_names[0], verbosity());
-  output_.camera[1].init(nh_, sim, camera_names[1], verbosity());
+  output_.camera[0].init(nh_, sim, camera_names[0]);
+  output_.camera[1].init(nh_, sim, camera_names[1]);
   if (sim) {
-    output_.camera[2].init(nh_, true, camera_names[2], verbosity());
-    output_.camera[3].init(nh_, true, camera_names[3], verbosity());
+    output_.camera[2].init(nh_, true, camera_names[2]);
+    output_.camera[3].init(nh_, true, camera_names[3]);
   }
 
   publish();

@@ -74,7 +74,7 @@ struct Output {
     ros::Publisher pub_info;
     std::unique_ptr<camera_info_manager::CameraInfoManager> manager;
 
-    void init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name, int verbosity);
+    void init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name);
     void advertise(ros::NodeHandle& nh, const std::string& root);
     void publish_camera_info(const std_msgs::Header& header, unsigned width, unsigned height);
   };

@@ -89,6 +89,26 @@ TEST(Construction, OpensRosOnceForTwoInterfaces) {
   EXPECT_TRUE(has(out, "initialised camera: caml (file://")) << out;
 }
 
+TEST(Construction, InvalidRobotNameFailsClearly) {
+  for (const char* name : {"", "vesk-1", "a/b", "1robot", "~x", "two words"}) {
+    VESK_NET_CONFIG net;
+    net.mode = NET_MODE_ROS;
+    net.robot_name = name;
+    VESK_TOOL_CONFIG tool;
+    VESK_PLATFORM_PARS pars = {};
+    testing::internal::CaptureStdout();
+    try {
+      VESK_NET_INTERF i(&net, &tool, &pars);
+      ADD_FAILURE() << "constructed with \"" << name << "\"";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(std::string("invalid robot name \"") + name + "\"", 0), 0u)
+          << e.what();
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, std::string("[ERROR] invalid robot name \"") + name + "\"")) << out;
+  }
+}
+
 // ---- topic set -------------------------------------------------------------------------
 
 std::map<std::string, std::string> published_topics() {
