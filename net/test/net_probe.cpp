@@ -57,6 +57,26 @@ int run(const std::string& which) {
     std::cout << "elapsed_ms=" << timer.elapsedMS() << std::endl;
     return 0;
   }
+  if (which == "no_config_dir") {
+    // The cameras need the configuration directory; construction fails whole.
+    unsetenv("VESK_DIR_CONFIG");
+    Config c("probe_c");
+    try {
+      VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+      std::cout << "constructed" << std::endl;
+    } catch (const std::runtime_error& e) {
+      std::cout << "thrown=" << e.what() << std::endl;
+    }
+    // Nothing is left behind: a good interface can follow, and ROS goes down with it.
+    setenv("VESK_DIR_CONFIG", "/tmp", 1);
+    {
+      Config d("probe_d");
+      VESK_NET_INTERF i(&d.net, &d.tool, &d.pars);
+      std::cout << "second_online=" << i.online() << std::endl;
+    }
+    std::cout << "after=" << ros::ok() << std::endl;
+    return 0;
+  }
   if (which == "offline") {
     Config c("probe", NET_MODE_OFFLINE, 2);
     VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);

@@ -109,6 +109,14 @@ TEST(Construction, InvalidRobotNameFailsClearly) {
   }
 }
 
+TEST(Construction, MissingConfigDirectoryFailsConstruction) {
+  const std::string out = run_probe("no_config_dir");
+  EXPECT_TRUE(has(out, "[ERROR] failed to get environment variable \"VESK_DIR_CONFIG\"")) << out;
+  EXPECT_TRUE(has(out, "thrown=failed to get environment variable \"VESK_DIR_CONFIG\"")) << out;
+  EXPECT_FALSE(has(out, "constructed")) << out;
+  EXPECT_TRUE(has(out, "second_online=1\nafter=0\n")) << out;
+}
+
 // ---- topic set -------------------------------------------------------------------------
 
 std::map<std::string, std::string> published_topics() {
