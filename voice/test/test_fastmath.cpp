@@ -4,6 +4,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "vesk_voice/fastmath.h"
 
@@ -82,6 +83,80 @@ TEST(CosSin, AccuracySweepWithinHalfTableStep) {
     const float x = k * 5e-4f;
     ASSERT_NEAR(cosf_approx(x), cosf_accurate(x), bound_rad) << "rad " << x;
     ASSERT_NEAR(sinf_approx(x), sinf_accurate(x), bound_rad) << "rad " << x;
+  }
+}
+
+// The lookups written out step by step as the rules state them, to check the
+// branch-free forms bit for bit.
+float cos_norm_by_rule(float x) {
+  x = std::fabs(x) + 3.0517578e-05f;
+  const float f = x - static_cast<float>(static_cast<uint32_t>(x));
+  const int q = static_cast<int>(4.0f * f);
+  const float r = 4.0f * f - static_cast<float>(q);
+  const int i = static_cast<int>(4096.0f * r);
+  switch (q) {
+    case 0: return table_cosf[i];
+    case 1: return -table_cosf[4096 - i];
+    case 2: return -table_cosf[i];
+    case 3: return table_cosf[4096 - i];
+    default: return 0.0f;
+  }
+}
+float exp_by_rule(float x) {
+  const uint32_t i = static_cast<uint32_t>(std::fabs(x) * 1024.0f);
+  return i > 4095 ? 0.0f : table_exp_minus_sq[i];
+}
+float tanh_by_rule(float x) {
+  if (x < 0.0f) return -tanh_by_rule(-x);
+  const uint32_t i = static_cast<uint32_t>(x * 512.0f);
+  return i > 4095 ? 1.0f : table_tanh[i];
+}
+float asin_by_rule(float x) {
+  float sign = 1.0f;
+  if (x < 0.0f) {
+    x = -x;
+    sign = -1.0f;
+  }
+  const uint32_t i = static_cast<uint32_t>(x * 4096.0f);
+  return (i <= 4095 ? table_asin[i] : 1.5707964f) * sign;
+}
+float atan2_by_rule(float y, float x) {
+  if (y == 0.0f && x == 0.0f) return 0.0f;
+  float z, offset;
+  if (y >= x && y > -x) {
+    z = -x / y;
+    offset = 1.5707964f;
+  } else if (y >= x) {
+    z = y / x;
+    offset = 3.1415927f;
+  } else if (y > -x) {
+    z = y / x;
+    offset = 0.0f;
+  } else {
+    z = -x / y;
+    offset = -1.5707964f;
+  }
+  return ((0.0663f * std::fabs(z) + 0.2447f) * (1.0f - std::fabs(z)) + 0.7853982f) * z + offset;
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(Lookups, MatchTheirRulesBitForBit) {
+  rng_seed = 99;
+  for (int k = 0; k < 100000; ++k) {
+    // Exact table points, their neighbours, and random values over and past each domain.
+    const float grid = k / 16384.0f;  // 0 to about 6 turns
+    const float rnd = (rng_unif_f() * 2.0f - 1.0f) * 12.0f;
+    for (float x : {grid, -grid, std::nextafter(grid, 0.0f), std::nextafter(grid, 9.0f), rnd}) {
+      ASSERT_TRUE(same_bits(cosf_approx_norm(x), cos_norm_by_rule(x))) << x;
+      ASSERT_TRUE(same_bits(exp_minus_sq_approx(x), exp_by_rule(x))) << x;
+      ASSERT_TRUE(same_bits(tanhf_approx(x), tanh_by_rule(x))) << x;
+      ASSERT_TRUE(same_bits(asinf_approx(x / 8.0f), asin_by_rule(x / 8.0f))) << x;
+      const float y = grid - 1.2f;
+      ASSERT_TRUE(same_bits(atan2f_approx(y, rnd), atan2_by_rule(y, rnd))) << y << " " << rnd;
+      ASSERT_TRUE(same_bits(atan2f_approx(rnd, rnd), atan2_by_rule(rnd, rnd))) << rnd;
+      ASSERT_TRUE(same_bits(atan2f_approx(rnd, -rnd), atan2_by_rule(rnd, -rnd))) << rnd;
+    }
   }
 }
 
