@@ -17,8 +17,8 @@
 
 namespace vesk_test {
 
-// Spins the global queue until `done` holds or about two seconds have passed.
-inline bool wait_until(const std::function<bool()>& done, double seconds = 2.0) {
+// Spins the global queue until `done` holds or `seconds` have passed.
+inline bool wait_until(const std::function<bool()>& done, double seconds = 5.0) {
   const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(seconds);
   while (!done()) {
     if (ros::WallTime::now() > end) return false;

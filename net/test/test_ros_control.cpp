@@ -20,7 +20,7 @@ using vesk_test::wait_until;
 
 bool has(const std::string& out, const std::string& part) { return out.find(part) != std::string::npos; }
 
-// Exchanges until `arrived` holds for the returned record (at most ~2 s);
+// Exchanges until `arrived` holds for the returned record (bounded by wait_until);
 // that exchange counts as the first one that carries the message.
 VESK_TICK_D* tick_until(Robot& r, const std::function<bool(const VESK_TICK_D&)>& arrived) {
   VESK_TICK_D* d = nullptr;
