@@ -29,7 +29,7 @@ fi
 
 jobs="${VESK_JOBS:-$(nproc)}"
 echo "build: configuring $build"
-cmake -S "$root" -B "$build" -DPYTHON_EXECUTABLE=/usr/bin/python3 "${flags[@]}" > "$build.configure.log" 2>&1 \
+cmake -S "$root" -B "$build" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DPython3_EXECUTABLE=/usr/bin/python3 "${flags[@]}" > "$build.configure.log" 2>&1 \
   || { cat "$build.configure.log"; exit 1; }
 echo "build: compiling with $jobs jobs"
 make -C "$build" -j"$jobs" --no-print-directory all
