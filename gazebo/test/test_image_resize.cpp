@@ -99,6 +99,14 @@ TEST(ResizeImage, Factor2UsesBlockMeans) {
   ExpectBlockMeans(src, 1280, 2, Resize3(src, 1280, 720, 640, 360), 640, 360);
 }
 
+TEST(ResizeImage, Factor2OfOddSizesAndEveryChannel) {
+  // Widths that leave a tail after the 16-pixel blocks; the smallest sizes have no block.
+  for (int W : {1, 15, 16, 17, 33, 35, 47, 64}) {
+    const auto src = RandomImage(2 * W, 6, 30 + W);
+    ExpectBlockMeans(src, 2 * W, 2, Resize3(src, 2 * W, 6, W, 3), W, 3);
+  }
+}
+
 TEST(ResizeImage, Factor3WithTwoExtraColumnsNeverReadsThem) {
   // w = 3W + 2: 1280 = 3 * 426 + 2; the blocks cover columns 0..1277.
   auto a = RandomImage(1280, 720, 3);
@@ -146,6 +154,8 @@ TEST(ResizeImage, AreaPathMatchesItsDefinition) {
   ExpectArea(7, 5, 3, 2, 7);
   ExpectArea(50, 40, 50, 13, 8);      // one axis unscaled
   ExpectArea(9, 9, 1, 1, 9);          // everything into one pixel
+  ExpectArea(100, 600, 20, 2, 10);    // 300-row spans
+  ExpectArea(85, 40, 17, 8, 11);      // column blocks and a tail
 }
 
 TEST(ResizeImage, AreaPathStaysWithinByteRange) {
@@ -171,6 +181,12 @@ TEST(ResizeImage, WritesOnlyItsChannel) {
     ResizeImage(src.data() + c, 64, 32, dst.data() + c, 16, 8);   // 4x4 path
     std::vector<unsigned char> dst5(13 * 7 * 3, 77);
     ResizeImage(src.data() + c, 64, 32, dst5.data() + c, 13, 7);  // area path
+    std::vector<unsigned char> dst2(32 * 16 * 3, 77);
+    ResizeImage(src.data() + c, 64, 32, dst2.data() + c, 32, 16);  // 2 x 2 path
+    for (size_t i = 0; i < dst2.size(); ++i) {
+      if (static_cast<int>(i % 3) == c) continue;
+      ASSERT_EQ(77, dst2[i]) << "byte " << i << " channel " << c;
+    }
     for (size_t i = 0; i < dst.size(); ++i) {
       if (static_cast<int>(i % 3) == c) continue;
       ASSERT_EQ(77, dst[i]);
