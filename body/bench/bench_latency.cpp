@@ -1,9 +1,12 @@
 // Push-to-cmd_vel latency of a running kinemod (robot "bench") over ROS on
 // loopback, next to the round trip of a plain roscpp echo relay measured in
 // the same run. Pushes go out at 50 Hz to each, 10 ms apart; the arrival of
-// each answer is time-stamped on a monotonic clock.
+// each answer is time-stamped on a monotonic clock. The run is split into
+// rounds; besides the pooled percentiles, the median over the rounds of the
+// p99 difference is printed, which is less at the mercy of one noisy moment
+// on a shared machine than a single p99.
 //
-//   bench_latency [samples]     (default 1000 per target)
+//   bench_latency [samples per round] [rounds]     (default 400 x 5 per target)
 #include <ros/ros.h>
 
 #include <geometry_msgs/TwistStamped.h>
@@ -42,11 +45,17 @@ class Target {
     pub_.publish(msg);
   }
 
-  std::vector<double> latencies_us() {
+  std::vector<double> take_latencies_us() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return latencies_us_;
+    std::vector<double> out;
+    out.swap(latencies_us_);
+    return out;
   }
-  int lost() const { return lost_; }
+  int take_lost() {
+    const int n = lost_;
+    lost_ = 0;
+    return n;
+  }
   void missed() { ++lost_; }
   bool waiting() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -78,20 +87,21 @@ double percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-void report(const char* name, std::vector<double> v, int lost) {
-  if (static_cast<int>(v.size()) > kWarmUp) v.erase(v.begin(), v.begin() + kWarmUp);
+void report(const char* name, const std::vector<double>& v, int lost) {
   double mean = 0.0;
   for (double x : v) mean += x;
   mean = v.empty() ? 0.0 : mean / v.size();
-  std::printf("%-22s n=%5zu lost=%3d  p50=%8.1f us  p99=%8.1f us  mean=%8.1f us  max=%8.1f us\n", name, v.size(),
-              lost, percentile(v, 50), percentile(v, 99), mean, v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+  std::printf("  %-22s n=%5zu lost=%3d  p50=%8.1f us  p99=%8.1f us  mean=%8.1f us  max=%8.1f us\n", name,
+              v.size(), lost, percentile(v, 50), percentile(v, 99), mean,
+              v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   ros::init(argc, argv, "bench_latency", ros::init_options::AnonymousName);
-  const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) + kWarmUp : 1000 + kWarmUp;
+  const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 400;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   ros::NodeHandle nh;
   ros::AsyncSpinner spinner(1);
   spinner.start();
@@ -114,27 +124,44 @@ int main(int argc, char** argv) {
   msg.pushpos.x = 0.1;
   const auto period = std::chrono::milliseconds(20);
   const auto half = std::chrono::milliseconds(10);
-  Clock::time_point tick = Clock::now();
-  for (int i = 0; i < samples && ros::ok(); ++i) {
-    msg.pushvec.y = (i % 2) ? -0.2 : 0.2;
-    kinemod.send(msg);
-    std::this_thread::sleep_until(tick + half);
-    if (kinemod.waiting()) kinemod.missed();
-    echo.send(msg);
-    tick += period;
-    std::this_thread::sleep_until(tick);
-    if (echo.waiting()) echo.missed();
+  std::vector<double> all_k, all_e, p99_diffs;
+  int total_lost_k = 0, total_lost_e = 0;
+  std::printf("push -> answer latency on loopback, 50 Hz each, %d rounds of %d (+%d warm-up) samples\n", rounds,
+              samples, kWarmUp);
+  for (int round = 0; round <= rounds && ros::ok(); ++round) {
+    const int n = round == 0 ? kWarmUp : samples;  // round 0 wakes the node up
+    Clock::time_point tick = Clock::now();
+    for (int i = 0; i < n && ros::ok(); ++i) {
+      msg.pushvec.y = (i % 2) ? -0.2 : 0.2;
+      kinemod.send(msg);
+      std::this_thread::sleep_until(tick + half);
+      if (kinemod.waiting()) kinemod.missed();
+      echo.send(msg);
+      tick += period;
+      std::this_thread::sleep_until(tick);
+      if (echo.waiting()) echo.missed();
+    }
+    const std::vector<double> k = kinemod.take_latencies_us(), e = echo.take_latencies_us();
+    const int lost_k = kinemod.take_lost(), lost_e = echo.take_lost();
+    if (round == 0) continue;
+    std::printf("round %d\n", round);
+    report("echo relay (baseline)", e, lost_e);
+    report("kinemod push->cmd_vel", k, lost_k);
+    total_lost_k += lost_k;
+    total_lost_e += lost_e;
+    p99_diffs.push_back(percentile(k, 99) - percentile(e, 99));
+    all_k.insert(all_k.end(), k.begin(), k.end());
+    all_e.insert(all_e.end(), e.begin(), e.end());
   }
-
-  std::printf("push -> answer latency on loopback, 50 Hz each, %d warm-up samples dropped\n", kWarmUp);
-  report("echo relay (baseline)", echo.latencies_us(), echo.lost());
-  report("kinemod push->cmd_vel", kinemod.latencies_us(), kinemod.lost());
-  std::vector<double> k = kinemod.latencies_us(), e = echo.latencies_us();
-  if (static_cast<int>(k.size()) > kWarmUp) k.erase(k.begin(), k.begin() + kWarmUp);
-  if (static_cast<int>(e.size()) > kWarmUp) e.erase(e.begin(), e.begin() + kWarmUp);
-  std::printf("kinemod - echo:  p50 %+.1f us, p99 %+.1f us  (ratio p50 %.2f, p99 %.2f)\n",
-              percentile(k, 50) - percentile(e, 50), percentile(k, 99) - percentile(e, 99),
-              percentile(k, 50) / std::max(1e-9, percentile(e, 50)), percentile(k, 99) / std::max(1e-9, percentile(e, 99)));
+  std::printf("all rounds\n");
+  report("echo relay (baseline)", all_e, total_lost_e);
+  report("kinemod push->cmd_vel", all_k, total_lost_k);
+  std::printf("kinemod - echo: p50 %+.1f us, p99 %+.1f us (pooled); median over rounds of p99 difference %+.1f us\n",
+              percentile(all_k, 50) - percentile(all_e, 50), percentile(all_k, 99) - percentile(all_e, 99),
+              percentile(p99_diffs, 50));
+  std::printf("ratios kinemod / echo: p50 %.2f, p99 %.2f (pooled)\n",
+              percentile(all_k, 50) / std::max(1e-9, percentile(all_e, 50)),
+              percentile(all_k, 99) / std::max(1e-9, percentile(all_e, 99)));
   spinner.stop();
   return 0;
 }

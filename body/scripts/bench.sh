@@ -5,14 +5,15 @@
 #   2. push -> cmd_vel latency of kinemod over ROS on loopback, p50/p99, next
 #      to a plain roscpp echo relay measured in the same run, 50 Hz each.
 #
-# Usage: body/scripts/bench.sh [samples]       (samples per target, default 1000)
+# Usage: body/scripts/bench.sh [samples per round] [rounds]   (default 400 x 5)
 # Builds a Release tree in $VESK_BENCH_BUILD (default /tmp/build-vesk-body-bench)
 # and starts its own rosmaster on a free port; everything it starts it stops.
 set -eu
 
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${VESK_BENCH_BUILD:-/tmp/build-vesk-body-bench}
-SAMPLES=${1:-1000}
+SAMPLES=${1:-400}
+ROUNDS=${2:-5}
 
 mkdir -p "$BUILD"
 cd "$BUILD"
@@ -49,5 +50,5 @@ PIDS+=($!)
 "$BIN/bench_echo_relay" > "$BUILD/echo.log" 2>&1 &
 PIDS+=($!)
 
-echo "==== push -> cmd_vel latency, $SAMPLES samples per target ===="
-"$BIN/bench_latency" "$SAMPLES"
+echo "==== push -> cmd_vel latency ===="
+"$BIN/bench_latency" "$SAMPLES" "$ROUNDS"
