@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
 
 #include "vesk_gazebo/image_resize.h"
 
@@ -42,14 +41,18 @@ void Case(const char* name, int w, int h, int W, int H, int reps) {
   std::vector<unsigned char> ours(static_cast<size_t>(W) * H * 3);
   cv::Mat theirs;
   volatile unsigned sink = 0;
-  const double t_ours = Measure([&]() {
-    for (int c = 0; c < 3; ++c) vesk_gazebo::ResizeImage(src.data + c, w, h, ours.data() + c, W, H);
-    sink = sink + ours[ours.size() / 2];
-  }, reps);
-  const double t_cv = Measure([&]() {
-    cv::resize(src, theirs, cv::Size(W, H), 0, 0, cv::INTER_AREA);
-    sink = sink + theirs.data[theirs.total() * 3 / 2];
-  }, reps);
+  const double t_ours = Measure(
+      [&]() {
+        for (int c = 0; c < 3; ++c) vesk_gazebo::ResizeImage(src.data + c, w, h, ours.data() + c, W, H);
+        sink = sink + ours[ours.size() / 2];
+      },
+      reps);
+  const double t_cv = Measure(
+      [&]() {
+        cv::resize(src, theirs, cv::Size(W, H), 0, 0, cv::INTER_AREA);
+        sink = sink + theirs.data[theirs.total() * 3 / 2];
+      },
+      reps);
   std::printf("%-32s %9.1f us %9.1f us   ratio %.2f\n", name, t_ours * 1e6, t_cv * 1e6, t_ours / t_cv);
 }
 
@@ -57,8 +60,7 @@ void Case(const char* name, int w, int h, int W, int H, int reps) {
 
 int main() {
   cv::setNumThreads(1);
-  std::printf("%-32s %12s %12s   %s\n", "case (3 channels)", "ResizeImage", "cv INTER_AREA",
-              "ours/cv");
+  std::printf("%-32s %12s %12s   %s\n", "case (3 channels)", "ResizeImage", "cv INTER_AREA", "ours/cv");
   Case("1280x720 -> 640x360 (2x2)", 1280, 720, 640, 360, 40);
   Case("1280x720 -> 320x180 (4x4)", 1280, 720, 320, 180, 40);
   Case("640x360 -> 128x72 (area, 5)", 640, 360, 128, 72, 40);

@@ -3,14 +3,13 @@
 // starts a private one). The tick runs inside the world-update-end event; the time is
 // taken between the end of the step's physics and a world-update-end subscriber connected
 // after the plug-in's, so the physics of the world is not counted.
+#include <ros/ros.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
-
-#include <ros/ros.h>
 
 #include "../test/test_host.h"
 

@@ -1,6 +1,8 @@
 // Camera image downscaling and eye-frame geometry.
 #include "vesk_gazebo/image_resize.h"
 
+#include <vesk_support/os.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,8 +10,6 @@
 #include <iostream>
 #include <string>
 #include <vector>
-
-#include <vesk_support/os.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -34,8 +34,7 @@ void ResizeBlock4(const unsigned char* src, int w, unsigned char* dst, int W, in
     for (int k = 0; k < W; ++k) {
       const size_t x = static_cast<size_t>(k) * 4 * kPix;
       unsigned s = 0;
-      for (int i = 0; i < 4 * kPix; i += kPix)
-        s += unsigned(r0[x + i]) + r1[x + i] + r2[x + i] + r3[x + i];
+      for (int i = 0; i < 4 * kPix; i += kPix) s += unsigned(r0[x + i]) + r1[x + i] + r2[x + i] + r3[x + i];
       out[static_cast<size_t>(k) * kPix] = static_cast<unsigned char>(s >> 4);
     }
   }
@@ -88,8 +87,8 @@ __attribute__((target("ssse3"))) inline void Scatter16(__m128i q, unsigned char*
   _mm_storeu_si128(d + 2, _mm_or_si128(_mm_and_si128(d2, k2), _mm_shuffle_epi8(q, s2)));
 }
 
-__attribute__((target("ssse3"))) void ResizeBlock2Ssse3(const unsigned char* src, int w,
-                                                         unsigned char* dst, int W, int H) {
+__attribute__((target("ssse3"))) void ResizeBlock2Ssse3(const unsigned char* src, int w, unsigned char* dst,
+                                                        int W, int H) {
   const size_t row = static_cast<size_t>(w) * kPix;
   const __m128i ones = _mm_set1_epi8(1);
   for (int j = 0; j < H; ++j) {
@@ -99,8 +98,8 @@ __attribute__((target("ssse3"))) void ResizeBlock2Ssse3(const unsigned char* src
     int k = 0;
     for (; k + 16 < W; k += 16) {
       const size_t x = static_cast<size_t>(k) * 2 * kPix;
-      const __m128i a = _mm_add_epi16(_mm_maddubs_epi16(Gather16(r0 + x), ones),
-                                      _mm_maddubs_epi16(Gather16(r1 + x), ones));
+      const __m128i a =
+          _mm_add_epi16(_mm_maddubs_epi16(Gather16(r0 + x), ones), _mm_maddubs_epi16(Gather16(r1 + x), ones));
       const __m128i b = _mm_add_epi16(_mm_maddubs_epi16(Gather16(r0 + x + 48), ones),
                                       _mm_maddubs_epi16(Gather16(r1 + x + 48), ones));
       Scatter16(_mm_packus_epi16(_mm_srli_epi16(a, 2), _mm_srli_epi16(b, 2)),
@@ -121,8 +120,8 @@ bool HasSsse3() {
 
 // Column sums of the channel over source rows ya..yb (at most 257 rows, so that 16-bit
 // lanes hold them), 16 columns at a time.
-__attribute__((target("ssse3"))) int ColumnSumsSsse3(const unsigned char* src, int w, int ya,
-                                                      int yb, uint32_t* colsum) {
+__attribute__((target("ssse3"))) int ColumnSumsSsse3(const unsigned char* src, int w, int ya, int yb,
+                                                     uint32_t* colsum) {
   const size_t row = static_cast<size_t>(w) * kPix;
   const __m128i zero = _mm_setzero_si128();
   int x = 0;
@@ -301,8 +300,7 @@ void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int
     }
 #endif
     ResizeBlock2(src, w, dst, W, H);
-  }
-  else if (w == 3 * W + 2 && h == 3 * H)
+  } else if (w == 3 * W + 2 && h == 3 * H)
     ResizeBlock3(src, w, dst, W, H);
   else
     ResizeArea(src, w, h, dst, W, H);
@@ -319,15 +317,14 @@ FrameImage FitEyeFrame(FrameImage in, int stream, int W0, int H0, unsigned char*
     const int W = out.width / f;
     if (static_cast<size_t>(W) * H0 * kPix > buf_bytes)
       os::fail("frame too large for frame buffer (" + std::to_string(out.width) + " x " +
-               std::to_string(out.height) + " resized to " + std::to_string(W) + " x " +
-               std::to_string(H0) + ")");
+               std::to_string(out.height) + " resized to " + std::to_string(W) + " x " + std::to_string(H0) +
+               ")");
     if (reported && !*reported) {
-      std::cout << "resizing stream " << stream << " from " << out.width << " x " << out.height
-                << " to " << W << " x " << H0 << std::endl;
+      std::cout << "resizing stream " << stream << " from " << out.width << " x " << out.height << " to " << W
+                << " x " << H0 << std::endl;
       *reported = true;
     }
-    for (int c = 0; c < kPix; ++c)
-      ResizeImage(out.data + c, out.width, out.height, resize_buf + c, W, H0);
+    for (int c = 0; c < kPix; ++c) ResizeImage(out.data + c, out.width, out.height, resize_buf + c, W, H0);
     out.data = resize_buf;
     out.width = W;
     out.height = H0;

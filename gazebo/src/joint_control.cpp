@@ -13,17 +13,14 @@ ControllerGains GainsForStep(double dt) {
   return g;
 }
 
-PidParams PidFromGains(double P, double D) {
-  return {10 * P, 0.0, 10 * P * D, 0.0, -0.0, 5 * P, -5 * P};
-}
+PidParams PidFromGains(double P, double D) { return {10 * P, 0.0, 10 * P * D, 0.0, -0.0, 5 * P, -5 * P}; }
 
 float CliffFactor(uint8_t cliff) {
   const int c = std::min(std::max(static_cast<int>(cliff) - 4, 0), 8);
   return static_cast<float>(c) * 0.125f;
 }
 
-void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t cliff_r, float* vl,
-                 float* vr) {
+void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t cliff_r, float* vl, float* vr) {
   float l = 0.0f, r = 0.0f;
   if (!std::isfinite(v) || !std::isfinite(w)) {
     l = r = 0.0f;
@@ -49,9 +46,7 @@ void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t clif
   *vr = r;
 }
 
-double LiftCorrection(double L) {
-  return ((0.020538 * L + 0.00526) * L - 0.071954) * L + (L + 0.014827);
-}
+double LiftCorrection(double L) { return ((0.020538 * L + 0.00526) * L - 0.071954) * L + (L + 0.014827); }
 
 void CosmeticTargets(const float c[6], double t[6]) {
   const double droop = std::min(std::max(static_cast<double>(c[0]), 0.0), 1.0);

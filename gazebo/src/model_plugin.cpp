@@ -1,11 +1,11 @@
 // gazebo::VESK_ModelPlugin: creation, Load, sensor discovery, Reset and teardown.
 #include "vesk_gazebo/model_plugin.h"
 
+#include <vesk_support/qor.h>
+
 #include <cstring>
 #include <iostream>
 #include <map>
-
-#include <vesk_support/qor.h>
 
 namespace gazebo {
 
@@ -95,8 +95,7 @@ VESK_ModelPlugin::VESK_ModelPlugin() {
 void VESK_ModelPlugin::init() {
   release = qor::get_release();
   if (verbosity > 1)
-    std::cout << os::cout_global_elapsed() << "QOR release: " << qor::release_to_string(release)
-              << std::endl;
+    std::cout << os::cout_global_elapsed() << "QOR release: " << qor::release_to_string(release) << std::endl;
 }
 
 VESK_ModelPlugin::~VESK_ModelPlugin() {
@@ -130,12 +129,11 @@ sensors::SensorPtr VESK_ModelPlugin::GetSensor(std::string name, std::string typ
       std::cout << os::cout_global_elapsed() << "could not retrieve sensor \"" << name << "\"" << std::endl;
     return found;
   }
-  if (found->Type() != type)
-    os::fail("sensor \"" + name + "\" was not of expected type \"" + type + "\"");
+  if (found->Type() != type) os::fail("sensor \"" + name + "\" was not of expected type \"" + type + "\"");
   if (verbosity > 2)
-    std::cout << os::cout_global_elapsed() << "retrieved sensor \"" << found->ScopedName()
-              << "\" of type \"" << type << "\" " << (found->IsActive() ? "(active, " : "(inactive, ")
-              << found->UpdateRate() << ")" << std::endl;
+    std::cout << os::cout_global_elapsed() << "retrieved sensor \"" << found->ScopedName() << "\" of type \""
+              << type << "\" " << (found->IsActive() ? "(active, " : "(inactive, ") << found->UpdateRate()
+              << ")" << std::endl;
   return found;
 }
 
@@ -155,7 +153,8 @@ S* VESK_ModelPlugin::DiscoverSensor(const std::string& name, const std::string& 
   }
   s->SetActive(true);
   S* typed = std::dynamic_pointer_cast<S>(s).get();
-  if (!typed) os::fail("sensor \"" + robot_name + "::" + name + "\" was not of expected type \"" + type + "\"");
+  if (!typed)
+    os::fail("sensor \"" + robot_name + "::" + name + "\" was not of expected type \"" + type + "\"");
   if (callback) connect(s->ConnectUpdated([this, typed, callback]() { (this->*callback)(typed); }));
   return typed;
 }
@@ -204,10 +203,11 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr /*_sdf*/) 
     std::cout << os::cout_global_elapsed() << "GetSensorCount(): " << state.sensor_count << std::endl;
     std::cout << os::cout_global_elapsed() << "SensorManager: "
               << (sensors::SensorManager::Instance()->SensorsInitialized() ? "all sensors are initialized"
-                                                                          : "not initialized ****")
+                                                                           : "not initialized ****")
               << std::endl;
   }
-  if (state.sensor_count > MAX_SENSOR_COUNT) os::fail("too many sensors in robot - increase MAX_SENSOR_COUNT");
+  if (state.sensor_count > MAX_SENSOR_COUNT)
+    os::fail("too many sensors in robot - increase MAX_SENSOR_COUNT");
 
   // 7. sensors
   typedef sensors::CameraSensor Cam;
@@ -224,10 +224,12 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr /*_sdf*/) 
   state.sensor.eye_r = DiscoverSensor(on_names[1], on_type, par.enable_eyes, &VESK_ModelPlugin::OnCamUpdate);
   state.sensor.gaze =
       DiscoverSensor("vesk_head::head::gaze", "camera", par.enable_gaze, &VESK_ModelPlugin::OnCamUpdate);
-  state.sensor.overhead =
-      DiscoverSensor("vesk_head::head::overhead", "camera", par.enable_overhead, &VESK_ModelPlugin::OnCamUpdate);
-  state.sensor.acc_head = DiscoverSensor("vesk_head::head::acc_head", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
-  state.sensor.acc_body = DiscoverSensor("vesk_body::body::acc_body", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
+  state.sensor.overhead = DiscoverSensor("vesk_head::head::overhead", "camera", par.enable_overhead,
+                                         &VESK_ModelPlugin::OnCamUpdate);
+  state.sensor.acc_head =
+      DiscoverSensor("vesk_head::head::acc_head", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
+  state.sensor.acc_body =
+      DiscoverSensor("vesk_body::body::acc_body", "imu", true, &VESK_ModelPlugin::OnIMUUpdate);
   state.sensor.sonar =
       DiscoverSensor("vesk_head::head::sonar", "sonar", par.enable_sonar, &VESK_ModelPlugin::OnSonarUpdate);
   state.sensor.cliff_l = DiscoverSensor("vesk_body::body::cliff_l", "sonar", par.enable_cliff_sensors,

@@ -18,7 +18,7 @@ struct JointEntry {
 };
 const JointEntry kWheelJoints[] = {{6, "WHEEL_LH"}, {7, "WHEEL_RH"}};
 const JointEntry kKinematicJoints[] = {{1, "BODY_NECK"}, {2, "NECK_GMBL"}, {3, "GMBL_HEAD"}};
-const JointEntry kCosmeticJoints[] = {{4, "EYELID_LH"}, {5, "EYELID_RH"}, {8, "EAR_LH"},
+const JointEntry kCosmeticJoints[] = {{4, "EYELID_LH"}, {5, "EYELID_RH"},       {8, "EAR_LH"},
                                       {9, "EAR_RH"},    {11, "BODY_TAIL_GMBL"}, {10, "TAIL_GMBL_TAIL"}};
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <iostream>
 
 #include "vesk_gazebo/image_resize.h"
-#include "vesk_gazebo/sensor_coding.h"
 #include "vesk_gazebo/model_plugin.h"
+#include "vesk_gazebo/sensor_coding.h"
 
 namespace gazebo {
 

@@ -2,9 +2,6 @@
 // interface services the global queue inside every tick), the control publishers, and waits.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include <geometry_msgs/TwistStamped.h>
 #include <ros/callback_queue.h>
 #include <ros/ros.h>
@@ -14,6 +11,9 @@
 #include <std_msgs/String.h>
 #include <std_msgs/UInt32.h>
 #include <vesk2_msg/sensors_package.h>
+
+#include <functional>
+#include <string>
 
 namespace vesk_test {
 

@@ -3,11 +3,10 @@
 // the stand-in world, and comes back as odometry in "/vesk/sensors/package" moving in the
 // pushed direction. kinemod runs as its own process, started by rostest.
 #include <gtest/gtest.h>
+#include <vesk2_msg/push.h>
 
 #include <cmath>
 #include <memory>
-
-#include <vesk2_msg/push.h>
 
 #include "ros_probe.h"
 #include "test_host.h"
@@ -16,8 +15,8 @@ using namespace vesk_test;
 
 namespace {
 
-constexpr int kFoot = 0;                 // link index of the wheeled base
-constexpr uint32_t kPushVelocity = 0x02; // pushvec is a velocity [m/s]
+constexpr int kFoot = 0;                  // link index of the wheeled base
+constexpr uint32_t kPushVelocity = 0x02;  // pushvec is a velocity [m/s]
 
 TEST(EndToEnd, PushMovesTheSimulatedRobot) {
   MakeConfigDir("e2e", "");
@@ -30,12 +29,16 @@ TEST(EndToEnd, PushMovesTheSimulatedRobot) {
   unsigned commands = 0;
   boost::function<void(const geometry_msgs::TwistStamped::ConstPtr&)> on_cmd =
       [&commands](const geometry_msgs::TwistStamped::ConstPtr&) { ++commands; };
-  ros::Subscriber kinemod_cmd = probe.nh.subscribe<geometry_msgs::TwistStamped>("control/cmd_vel", 10, on_cmd);
+  ros::Subscriber kinemod_cmd =
+      probe.nh.subscribe<geometry_msgs::TwistStamped>("control/cmd_vel", 10, on_cmd);
   // kinemod is up when it listens for pushes, publishes cmd_vel and takes packages.
-  ASSERT_TRUE(probe.WaitFor([&]() {
-    return push.getNumSubscribers() > 0 && kinemod_cmd.getNumPublishers() > 0 &&
-           probe.pub_cmd_vel.getNumSubscribers() > 0;
-  }, 30.0)) << "kinemod did not come up";
+  ASSERT_TRUE(probe.WaitFor(
+      [&]() {
+        return push.getNumSubscribers() > 0 && kinemod_cmd.getNumPublishers() > 0 &&
+               probe.pub_cmd_vel.getNumSubscribers() > 0;
+      },
+      30.0))
+      << "kinemod did not come up";
 
   // The cliff sensors see the floor close by, so the reflex leaves the wheels alone.
   gs::UpdateSonar(world.cliff_l, 0.03);

@@ -12,10 +12,18 @@
 namespace vesk_test {
 
 const char* const kRobotJoints[12] = {
-    "::vesk_body::body_wheel_lh", "::vesk_body::body_wheel_rh", "::body_neck",
-    "::neck_gmbl",                "::gmbl_head",                "::vesk_head::head_eyelid_lh",
-    "::vesk_head::head_eyelid_rh", "::vesk_head::head_ear_lh",  "::vesk_head::head_ear_rh",
-    "::vesk_tail::body_tail_gmbl", "::vesk_tail::tail_gmbl_tail", "::vesk_head::head_camera_calib",
+    "::vesk_body::body_wheel_lh",
+    "::vesk_body::body_wheel_rh",
+    "::body_neck",
+    "::neck_gmbl",
+    "::gmbl_head",
+    "::vesk_head::head_eyelid_lh",
+    "::vesk_head::head_eyelid_rh",
+    "::vesk_head::head_ear_lh",
+    "::vesk_head::head_ear_rh",
+    "::vesk_tail::body_tail_gmbl",
+    "::vesk_tail::tail_gmbl_tail",
+    "::vesk_head::head_camera_calib",
 };
 
 RobotWorld::RobotWorld(const RobotOptions& opt) : options(opt) {
@@ -72,9 +80,7 @@ double RobotWorld::Target(const std::string& suffix) const {
   return t;
 }
 
-gs::JointPtr RobotWorld::JointPtr(const std::string& suffix) const {
-  return model->GetJoint(Joint(suffix));
-}
+gs::JointPtr RobotWorld::JointPtr(const std::string& suffix) const { return model->GetJoint(Joint(suffix)); }
 
 void RobotWorld::StepTick() {
   const double dt = world->Physics()->GetMaxStepSize();

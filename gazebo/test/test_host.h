@@ -5,11 +5,10 @@
 // update events with values the test controls, calls Reset and deletes the plug-in.
 #pragma once
 
+#include <gazebo_standin/host.hh>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gazebo_standin/host.hh>
 
 namespace vesk_test {
 
@@ -20,13 +19,13 @@ extern const char* const kRobotJoints[12];
 
 struct RobotOptions {
   std::string robot = "vesk";
-  double step = 0.001;                // [s] physics step
+  double step = 0.001;  // [s] physics step
   bool joint_controller = true;
-  bool developer_joint = false;       // adds "<robot>::dev_fix_body_to_world"
+  bool developer_joint = false;           // adds "<robot>::dev_fix_body_to_world"
   std::vector<std::string> extra_joints;  // further joints (relative names)
   std::vector<std::string> skip_joints;   // suffixes of kRobotJoints left out
-  bool narrow_eyes_first = false;     // registers "eye_l_narrow" before "eye_l"
-  unsigned extra_sensors = 0;         // further IMUs on the body link
+  bool narrow_eyes_first = false;         // registers "eye_l_narrow" before "eye_l"
+  unsigned extra_sensors = 0;             // further IMUs on the body link
   unsigned eye_width = 1280, eye_height = 720;
 };
 

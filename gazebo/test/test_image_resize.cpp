@@ -24,8 +24,7 @@ std::vector<unsigned char> RandomImage(int w, int h, unsigned seed) {
   return img;
 }
 
-std::vector<unsigned char> Resize3(const std::vector<unsigned char>& src, int w, int h, int W,
-                                   int H) {
+std::vector<unsigned char> Resize3(const std::vector<unsigned char>& src, int w, int h, int W, int H) {
   std::vector<unsigned char> dst(static_cast<size_t>(W) * H * 3, 0);
   for (int c = 0; c < 3; ++c) ResizeImage(src.data() + c, w, h, dst.data() + c, W, H);
   return dst;
@@ -49,8 +48,8 @@ void ExpectBlockMeans(const std::vector<unsigned char>& src, int w, int f,
 }
 
 // Area averaging written out directly from its definition, one pixel at a time.
-unsigned char AreaReference(const std::vector<unsigned char>& src, int w, int h, int W, int H,
-                            int k, int j, int c) {
+unsigned char AreaReference(const std::vector<unsigned char>& src, int w, int h, int W, int H, int k, int j,
+                            int c) {
   auto span = [](int i, int n, int N, double* a, double* b) {
     const double s = static_cast<double>(n) / N;
     *a = i == 0 ? 0.0 : std::min(i * s, n - 0.000001);
@@ -149,13 +148,13 @@ TEST(ResizeImage, Factor5UniformImageLosesASliverAtTheEdges) {
 }
 
 TEST(ResizeImage, AreaPathMatchesItsDefinition) {
-  ExpectArea(640, 360, 128, 72, 5);   // integral weights inside
-  ExpectArea(100, 70, 33, 21, 6);     // fractional weights
+  ExpectArea(640, 360, 128, 72, 5);  // integral weights inside
+  ExpectArea(100, 70, 33, 21, 6);    // fractional weights
   ExpectArea(7, 5, 3, 2, 7);
-  ExpectArea(50, 40, 50, 13, 8);      // one axis unscaled
-  ExpectArea(9, 9, 1, 1, 9);          // everything into one pixel
-  ExpectArea(100, 600, 20, 2, 10);    // 300-row spans
-  ExpectArea(85, 40, 17, 8, 11);      // column blocks and a tail
+  ExpectArea(50, 40, 50, 13, 8);    // one axis unscaled
+  ExpectArea(9, 9, 1, 1, 9);        // everything into one pixel
+  ExpectArea(100, 600, 20, 2, 10);  // 300-row spans
+  ExpectArea(85, 40, 17, 8, 11);    // column blocks and a tail
 }
 
 TEST(ResizeImage, AreaPathStaysWithinByteRange) {
@@ -178,7 +177,7 @@ TEST(ResizeImage, WritesOnlyItsChannel) {
   const auto src = RandomImage(64, 32, 10);
   for (int c = 0; c < 3; ++c) {
     std::vector<unsigned char> dst(16 * 8 * 3, 77);
-    ResizeImage(src.data() + c, 64, 32, dst.data() + c, 16, 8);   // 4x4 path
+    ResizeImage(src.data() + c, 64, 32, dst.data() + c, 16, 8);  // 4x4 path
     std::vector<unsigned char> dst5(13 * 7 * 3, 77);
     ResizeImage(src.data() + c, 64, 32, dst5.data() + c, 13, 7);  // area path
     std::vector<unsigned char> dst2(32 * 16 * 3, 77);
@@ -205,8 +204,8 @@ struct EyeFrameTest : ::testing::Test {
   std::vector<unsigned char> crop_buf = std::vector<unsigned char>(kFrameBufferBytes);
   bool reported = false;
   FrameImage Fit(const std::vector<unsigned char>& img, int w, int h, int W0, int H0) {
-    return FitEyeFrame({img.data(), w, h}, 0, W0, H0, resize_buf.data(), crop_buf.data(),
-                       kFrameBufferBytes, &reported);
+    return FitEyeFrame({img.data(), w, h}, 0, W0, H0, resize_buf.data(), crop_buf.data(), kFrameBufferBytes,
+                       &reported);
   }
   void ExpectFailure(const std::vector<unsigned char>& img, int w, int h, int W0, int H0,
                      const std::string& message) {
@@ -300,8 +299,7 @@ TEST_F(EyeFrameTest, ThreeFailures) {
   ExpectFailure(img, 1280, 720, 1280, 360, "crop frame failed (cropped larger than original)");
   ExpectFailure(img, 640, 360, 960, 360, "crop frame failed (cropped larger than original)");
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(std::string::npos,
-            out.find("[ERROR] resize frame failed (width scale not integral)\n"));
+  EXPECT_NE(std::string::npos, out.find("[ERROR] resize frame failed (width scale not integral)\n"));
 }
 
 TEST_F(EyeFrameTest, DegenerateHeightsFailInsteadOfDividingByZero) {
@@ -323,9 +321,9 @@ TEST_F(EyeFrameTest, OversizedImageFailsInsteadOfOverflowingBuffers) {
   // Small buffers: even the crop must fit.
   std::vector<unsigned char> small(100 * 10 * 3);
   testing::internal::CaptureStdout();
-  EXPECT_THROW(FitEyeFrame({img.data(), 200, 20}, 1, 150, 20, small.data(), small.data(),
-                           small.size(), &reported),
-               std::runtime_error);
+  EXPECT_THROW(
+      FitEyeFrame({img.data(), 200, 20}, 1, 150, 20, small.data(), small.data(), small.size(), &reported),
+      std::runtime_error);
   testing::internal::GetCapturedStdout();
 }
 

@@ -96,8 +96,7 @@ TEST(LiftCorrection, KnownPoints) {
   EXPECT_DOUBLE_EQ(0.014827, LiftCorrection(0.0));
   EXPECT_NEAR(0.5717, LiftCorrection(0.593411922454834), 1e-4);
   const double L = 0.3;
-  EXPECT_NEAR(0.020538 * L * L * L + 0.00526 * L * L - 0.071954 * L + L + 0.014827,
-              LiftCorrection(L), 1e-15);
+  EXPECT_NEAR(0.020538 * L * L * L + 0.00526 * L * L - 0.071954 * L + L + 0.014827, LiftCorrection(L), 1e-15);
 }
 
 TEST(CosmeticTargets, Mappings) {
@@ -112,8 +111,8 @@ TEST(CosmeticTargets, Mappings) {
   EXPECT_NEAR(-32 * kDeg, t[5], 1e-7);
   const float low[6] = {-1.0f, -1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
   CosmeticTargets(low, t);
-  EXPECT_EQ(0.0, std::fabs(t[0]));              // droop clamped
-  EXPECT_NEAR(-1.047, t[1], 1e-3);               // wag not clamped
+  EXPECT_EQ(0.0, std::fabs(t[0]));  // droop clamped
+  EXPECT_NEAR(-1.047, t[1], 1e-3);  // wag not clamped
   EXPECT_NEAR(-50 * kDeg, t[2], 1e-6);
   EXPECT_NEAR(50 * kDeg, t[3], 1e-6);
   EXPECT_NEAR(58 * kDeg, t[4], 1e-6);

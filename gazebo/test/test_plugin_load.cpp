@@ -165,9 +165,9 @@ TEST(PluginLoad, ParameterValuesAndDisabledSensors) {
                 "enable_light_sensors=-1\n"
                 "enable_cliff_sensors=0\n"
                 "use_hw_clock=-1\n"
-                "Enable_sun=0\n"          // keys are case-sensitive: ignored
+                "Enable_sun=0\n"  // keys are case-sensitive: ignored
                 "enable_overhead=0\n"
-                "enable_overhead=5\n"     // a later pair overrides
+                "enable_overhead=5\n"  // a later pair overrides
                 "frame=360s@5\n"
                 "frame=@7\n");
   RobotOptions o;

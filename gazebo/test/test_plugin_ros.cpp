@@ -139,8 +139,8 @@ TEST(PluginRos, SensorReadingsReachThePackage) {
   EXPECT_NEAR(8191 * 9.81 / 8192, g_probe->package.imu_body.linear_acceleration.z, 1e-6);
 
   gs::UpdateSonar(g_world->sonar, 0.37);
-  gs::UpdateSonar(g_world->cliff_l, 0.25);   // code 4
-  gs::UpdateSonar(g_world->cliff_r, 0.0);    // code 8
+  gs::UpdateSonar(g_world->cliff_l, 0.25);  // code 4
+  gs::UpdateSonar(g_world->cliff_r, 0.0);   // code 8
   auto white = UniformImage(8, 6, 255);
   auto mid = UniformImage(8, 6, 128);
   gs::UpdateCamera(g_world->light[0], white.data(), 8, 6);
@@ -293,8 +293,7 @@ bool RenderEye(bool left, unsigned w, unsigned h, unsigned char value) {
   const auto img = UniformImage(w, h, value);
   const unsigned before = left ? g_probe->caml_count : g_probe->camr_count;
   gs::UpdateCamera(left ? g_world->eye_l_narrow : g_world->eye_r_narrow, img.data(), w, h);
-  return g_probe->WaitFor(
-      [&]() { return (left ? g_probe->caml_count : g_probe->camr_count) > before; }, 3.0);
+  return g_probe->WaitFor([&]() { return (left ? g_probe->caml_count : g_probe->camr_count) > before; }, 3.0);
 }
 
 TEST(PluginRos, FrameCommandsChangeTheEyeImageSize) {

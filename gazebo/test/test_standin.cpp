@@ -49,8 +49,10 @@ TEST_F(StandinTest, ModelWithoutJointController) {
 TEST_F(StandinTest, StepAdvancesExactTimeAndSignalsEvents) {
   int begins = 0, ends = 0;
   common::Time seen;
-  event::ConnectionPtr b = event::Events::ConnectWorldUpdateBegin(
-      [&](const common::UpdateInfo& i) { ++begins; seen = i.simTime; });
+  event::ConnectionPtr b = event::Events::ConnectWorldUpdateBegin([&](const common::UpdateInfo& i) {
+    ++begins;
+    seen = i.simTime;
+  });
   event::ConnectionPtr e = event::Events::ConnectWorldUpdateEnd([&]() { ++ends; });
   gs::StepWorld(world, 1000);
   EXPECT_EQ(1000, begins);
@@ -95,7 +97,10 @@ TEST_F(StandinTest, PhysicsHookReplacesJointResponse) {
   jc->SetPositionPID(name, common::PID(1));
   jc->SetPositionTarget(name, 1.0);
   double total = 0;
-  gs::SetPhysicsHook(world, [&](double dt) { total += dt; gs::SetJointPosition(wheel, -0.5); });
+  gs::SetPhysicsHook(world, [&](double dt) {
+    total += dt;
+    gs::SetJointPosition(wheel, -0.5);
+  });
   gs::StepWorld(world, 4);
   EXPECT_NEAR(0.004, total, 1e-12);
   EXPECT_EQ(-0.5, wheel->Position());

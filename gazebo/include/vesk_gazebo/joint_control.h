@@ -7,16 +7,16 @@
 
 namespace vesk_gazebo {
 
-constexpr float kTickPeriod = 0.02f;              // [s], platform tick
-constexpr double kTickPeriodD = kTickPeriod;      // 0.019999999552965164 s
-constexpr int32_t kTickStampStep = 20000;         // [us] per tick
-constexpr int32_t kTickStampWrap = 1000000000;    // tick_stamp stays below this
-constexpr float kWheelRadius = 0.045f;            // [m]
-constexpr float kHalfTrack = 0.082f;              // [m]
-constexpr float kWheelSpeedMax = 0.4f;            // [m/s]
+constexpr float kTickPeriod = 0.02f;                        // [s], platform tick
+constexpr double kTickPeriodD = kTickPeriod;                // 0.019999999552965164 s
+constexpr int32_t kTickStampStep = 20000;                   // [us] per tick
+constexpr int32_t kTickStampWrap = 1000000000;              // tick_stamp stays below this
+constexpr float kWheelRadius = 0.045f;                      // [m]
+constexpr float kHalfTrack = 0.082f;                        // [m]
+constexpr float kWheelSpeedMax = 0.4f;                      // [m/s]
 constexpr double kWheelAnglePerSpeed = 0.4444444179534912;  // [rad per m/s] per tick (float 4/9)
-constexpr float kReportedTilt = -0.10471976f;     // [rad], -6 deg
-constexpr float kBatteryVoltage = 4.8f;           // [V]
+constexpr float kReportedTilt = -0.10471976f;               // [rad], -6 deg
+constexpr float kBatteryVoltage = 4.8f;                     // [V]
 
 // Platform flags of the downward record read by the simulated platform.
 constexpr uint32_t kFlagNoCliffReflex = 0x200000;
@@ -29,7 +29,7 @@ struct GainPair {
   double D;
 };
 struct ControllerGains {
-  GainPair wheel;      // also the cosmetic joints
+  GainPair wheel;  // also the cosmetic joints
   GainPair kinematic;
 };
 // Gains for a physics step dt [s] > 0.
@@ -44,8 +44,7 @@ PidParams PidFromGains(double P, double D);
 // Wheel speeds [m/s] for a forward speed v [m/s] and turn rate w [rad/s] under `flags`, with
 // the cliff reflex applied from the two cliff codes unless kFlagNoCliffReflex is set. A
 // non-finite speed or turn rate drives nothing (both speeds 0).
-void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t cliff_r, float* vl,
-                 float* vr);
+void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t cliff_r, float* vl, float* vr);
 
 // Cliff reflex factor for forward motion: min(max(c - 4, 0), 8) * 0.125.
 float CliffFactor(uint8_t cliff);

@@ -15,17 +15,16 @@
 // the tick or Reset copies or clears it.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include <gazebo/gazebo.hh>
-#include <gazebo/common/common.hh>
-#include <gazebo/physics/physics.hh>
-#include <gazebo/sensors/sensors.hh>
-
 #include <vesk_net/interf.h>
 #include <vesk_net/records.h>
 #include <vesk_support/os.h>
+
+#include <cstdint>
+#include <gazebo/common/common.hh>
+#include <gazebo/gazebo.hh>
+#include <gazebo/physics/physics.hh>
+#include <gazebo/sensors/sensors.hh>
+#include <string>
 
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/joint_control.h"
@@ -38,8 +37,8 @@ constexpr unsigned VESK_JOINT_COUNT_SIM = 13;
 class VESK_ModelPlugin : public ModelPlugin {
  public:
   struct State {
-    double t_next_tick;     // [s] simulation time of the next tick
-    int32_t tick_stamp;     // [us] tick clock
+    double t_next_tick;  // [s] simulation time of the next tick
+    int32_t tick_stamp;  // [us] tick clock
     physics::ModelPtr model;
     VESK_NET_INTERF* interf;  // owned; null until the end of Load
     event::ConnectionPtr connections[MAX_SENSOR_COUNT];
@@ -53,8 +52,8 @@ class VESK_ModelPlugin : public ModelPlugin {
     VESK_TICK_U tick_u;  // sensor snapshot, written by the sensor callbacks
     // Resized stream 0, resized stream 1, cropped stream 0, cropped stream 1.
     unsigned char frame_buffer[4][vesk_gazebo::kFrameBufferBytes];
-    double kinematic_cmd[4];   // [rad] tilt, lift, yaw, pitch last commanded
-    double wheel_target[2];    // [rad] integrated wheel position targets, left, right
+    double kinematic_cmd[4];  // [rad] tilt, lift, yaw, pitch last commanded
+    double wheel_target[2];   // [rad] integrated wheel position targets, left, right
     uint32_t sensor_count;
     double wheel_angle_prev[2];  // [rad] wheel angles at the previous tick
     struct {

@@ -1,13 +1,11 @@
 // Gazebo 11 stand-in: world construction, stepping, sensor reports and plug-in loading.
-#include <gazebo_standin/host.hh>
-
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cmath>
-#include <stdexcept>
-
 #include <boost/make_shared.hpp>
+#include <cmath>
+#include <gazebo_standin/host.hh>
+#include <stdexcept>
 
 namespace gazebo_standin {
 
@@ -121,9 +119,7 @@ class Access {
   }
   static double JointVel(const JointPtr& j) { return j->velocity; }
 
-  static void SetPose(const physics::EntityPtr& e, const ignition::math::Pose3d& p) {
-    e->worldPose = p;
-  }
+  static void SetPose(const physics::EntityPtr& e, const ignition::math::Pose3d& p) { e->worldPose = p; }
   static void SetVel(const LinkPtr& l, const ignition::math::Vector3d& lin,
                      const ignition::math::Vector3d& ang) {
     l->linearVel = lin;
@@ -134,8 +130,8 @@ class Access {
   static unsigned int Resets(const LinkPtr& l) { return l->resetCount; }
 
   template <class S>
-  static std::shared_ptr<S> Register(const LinkPtr& link, std::shared_ptr<S> s,
-                                     const std::string& name, double rate) {
+  static std::shared_ptr<S> Register(const LinkPtr& link, std::shared_ptr<S> s, const std::string& name,
+                                     double rate) {
     s->name = name;
     const physics::WorldPtr& w = link->GetWorld();
     s->scopedName = (w ? w->Name() + "::" : std::string()) + link->GetScopedName() + "::" + name;
@@ -159,8 +155,8 @@ class Access {
     s->linearAcc = a;
   }
   static void SetRange(const sensors::SonarSensorPtr& s, double r) { s->range = r; }
-  static bool SetImage(const sensors::CameraSensorPtr& s, const unsigned char* rgb,
-                       unsigned int w, unsigned int h) {
+  static bool SetImage(const sensors::CameraSensorPtr& s, const unsigned char* rgb, unsigned int w,
+                       unsigned int h) {
     // An image is only replaced by a camera update that no subscriber is reading; the host
     // drives a camera's updates from one thread at a time, as Gazebo's rendering thread does.
     if (!s || s->removed || !s->active) return false;
@@ -193,8 +189,7 @@ class Access {
       return false;
     };
     // Removals still queued for this world's sensors go with them.
-    sm->removals.erase(std::remove_if(sm->removals.begin(), sm->removals.end(), ours),
-                       sm->removals.end());
+    sm->removals.erase(std::remove_if(sm->removals.begin(), sm->removals.end(), ours), sm->removals.end());
     for (auto it = sm->sensors.begin(); it != sm->sensors.end();) {
       if (ours((*it)->scopedName)) {
         (*it)->removed = true;
@@ -307,9 +302,8 @@ ignition::math::Vector3d LinkLinearVelocity(const LinkPtr& link) { return Access
 ignition::math::Vector3d LinkAngularVelocity(const LinkPtr& link) { return Access::AngVel(link); }
 unsigned int LinkResetCount(const LinkPtr& link) { return Access::Resets(link); }
 
-sensors::CameraSensorPtr AddCameraSensor(const LinkPtr& link, const std::string& name,
-                                         unsigned int width, unsigned int height,
-                                         double update_rate, const std::string& type) {
+sensors::CameraSensorPtr AddCameraSensor(const LinkPtr& link, const std::string& name, unsigned int width,
+                                         unsigned int height, double update_rate, const std::string& type) {
   sensors::CameraSensorPtr s;
   if (type == "wideanglecamera")
     s = std::make_shared<sensors::WideAngleCameraSensor>();
@@ -323,13 +317,11 @@ sensors::CameraSensorPtr AddCameraSensor(const LinkPtr& link, const std::string&
   return s;
 }
 
-sensors::ImuSensorPtr AddImuSensor(const LinkPtr& link, const std::string& name,
-                                   double update_rate) {
+sensors::ImuSensorPtr AddImuSensor(const LinkPtr& link, const std::string& name, double update_rate) {
   return Access::Register(link, std::make_shared<sensors::ImuSensor>(), name, update_rate);
 }
 
-sensors::SonarSensorPtr AddSonarSensor(const LinkPtr& link, const std::string& name,
-                                       double update_rate) {
+sensors::SonarSensorPtr AddSonarSensor(const LinkPtr& link, const std::string& name, double update_rate) {
   return Access::Register(link, std::make_shared<sensors::SonarSensor>(), name, update_rate);
 }
 
@@ -343,8 +335,8 @@ bool UpdateSonar(const sensors::SonarSensorPtr& sonar, double range) {
   return Access::Signal(sonar);
 }
 
-bool UpdateCamera(const sensors::CameraSensorPtr& camera, const unsigned char* rgb,
-                  unsigned int width, unsigned int height) {
+bool UpdateCamera(const sensors::CameraSensorPtr& camera, const unsigned char* rgb, unsigned int width,
+                  unsigned int height) {
   if (!Access::SetImage(camera, rgb, width, height)) return false;
   return Access::Signal(camera);
 }
@@ -357,8 +349,7 @@ bool IsRemoved(const sensors::SensorPtr& sensor) { return Access::Removed(sensor
 
 void SetSensorsInitialized(bool initialized) { Access::SetInitialized(initialized); }
 
-ModelPluginInstance::ModelPluginInstance(const std::string& library_path,
-                                         const std::string& handle_name) {
+ModelPluginInstance::ModelPluginInstance(const std::string& library_path, const std::string& handle_name) {
   handle = dlopen(library_path.c_str(), RTLD_LAZY | RTLD_GLOBAL);
   if (!handle) {
     const char* e = dlerror();

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-
 #include <gazebo/common/common.hh>
 #include <gazebo/physics/physics.hh>
 #include <gazebo/sensors/sensors.hh>
@@ -51,13 +50,11 @@ const Time& Time::operator-=(const Time& _t) {
   return *this;
 }
 
-PID::PID(double _p, double _i, double _d, double _imax, double _imin, double _cmdMax,
-         double _cmdMin) {
+PID::PID(double _p, double _i, double _d, double _imax, double _imin, double _cmdMax, double _cmdMin) {
   Init(_p, _i, _d, _imax, _imin, _cmdMax, _cmdMin);
 }
 
-void PID::Init(double _p, double _i, double _d, double _imax, double _imin, double _cmdMax,
-               double _cmdMin) {
+void PID::Init(double _p, double _i, double _d, double _imax, double _imin, double _cmdMax, double _cmdMin) {
   pGain = _p;
   iGain = _i;
   dGain = _d;
@@ -68,9 +65,7 @@ void PID::Init(double _p, double _i, double _d, double _imax, double _imin, doub
   Reset();
 }
 
-void PID::Reset() {
-  pErrLast = pErr = iErr = dErr = cmd = 0.0;
-}
+void PID::Reset() { pErrLast = pErr = iErr = dErr = cmd = 0.0; }
 
 double PID::Update(double _error, common::Time _dt) {
   const double dt = _dt.Double();
@@ -107,9 +102,7 @@ std::string Base::GetScopedName(bool _prependWorldName) const {
   return scoped;
 }
 
-BasePtr Base::GetChild(unsigned int _i) const {
-  return _i < children.size() ? children[_i] : BasePtr();
-}
+BasePtr Base::GetChild(unsigned int _i) const { return _i < children.size() ? children[_i] : BasePtr(); }
 
 Entity::Entity(BasePtr _parent) : Base(std::move(_parent)) { AddType(ENTITY); }
 Entity::~Entity() = default;
@@ -133,9 +126,7 @@ Joint::Joint(BasePtr _parent) : Base(std::move(_parent)) {
 }
 Joint::~Joint() = default;
 
-double Joint::Position(const unsigned int _index) const {
-  return _index == 0 ? position.load() : 0.0;
-}
+double Joint::Position(const unsigned int _index) const { return _index == 0 ? position.load() : 0.0; }
 
 JointController::JointController(ModelPtr _model) : model(std::move(_model)) {}
 JointController::~JointController() = default;
@@ -212,8 +203,7 @@ World::~World() = default;
 
 common::Time World::SimTime() const {
   const int64_t ns = simTimeNs.load();
-  return common::Time(static_cast<int32_t>(ns / 1000000000),
-                      static_cast<int32_t>(ns % 1000000000));
+  return common::Time(static_cast<int32_t>(ns / 1000000000), static_cast<int32_t>(ns % 1000000000));
 }
 
 ModelPtr World::ModelByName(const std::string& _name) const {

@@ -4,9 +4,8 @@
 #ifndef GAZEBO_GAZEBO_HH_
 #define GAZEBO_GAZEBO_HH_
 
-#include <sdf/sdf.hh>
-
 #include <gazebo/common/common.hh>
+#include <sdf/sdf.hh>
 
 namespace gazebo {
 namespace physics {

@@ -34,16 +34,14 @@
 #define GAZEBO_STANDIN_HOST_HH_
 
 #include <functional>
-#include <memory>
-#include <string>
-
-#include <ignition/math/Pose3.hh>
-#include <ignition/math/Vector3.hh>
-#include <sdf/sdf.hh>
-
 #include <gazebo/common/common.hh>
 #include <gazebo/physics/physics.hh>
 #include <gazebo/sensors/sensors.hh>
+#include <ignition/math/Pose3.hh>
+#include <ignition/math/Vector3.hh>
+#include <memory>
+#include <sdf/sdf.hh>
+#include <string>
 
 namespace gazebo_standin {
 
@@ -97,11 +95,9 @@ unsigned int LinkResetCount(const LinkPtr& link);
 // ---- sensors ----
 // `type` "camera" or "wideanglecamera" (a WideAngleCameraSensor).
 gazebo::sensors::CameraSensorPtr AddCameraSensor(const LinkPtr& link, const std::string& name,
-                                                 unsigned int width, unsigned int height,
-                                                 double update_rate,
+                                                 unsigned int width, unsigned int height, double update_rate,
                                                  const std::string& type = "camera");
-gazebo::sensors::ImuSensorPtr AddImuSensor(const LinkPtr& link, const std::string& name,
-                                           double update_rate);
+gazebo::sensors::ImuSensorPtr AddImuSensor(const LinkPtr& link, const std::string& name, double update_rate);
 gazebo::sensors::SonarSensorPtr AddSonarSensor(const LinkPtr& link, const std::string& name,
                                                double update_rate);
 

@@ -7,17 +7,15 @@
 #ifndef GAZEBO_COMMON_EVENT_HH_
 #define GAZEBO_COMMON_EVENT_HH_
 
+#include <boost/make_shared.hpp>
+#include <boost/shared_ptr.hpp>
 #include <functional>
+#include <gazebo/common/CommonTypes.hh>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
-
-#include <boost/make_shared.hpp>
-#include <boost/shared_ptr.hpp>
-
-#include <gazebo/common/CommonTypes.hh>
 
 namespace gazebo {
 namespace event {

@@ -11,12 +11,12 @@ namespace common {
 // limited to [_cmdMin, _cmdMax] unless _cmdMin > _cmdMax, which turns the limit off.
 class PID {
  public:
-  PID(double _p = 0.0, double _i = 0.0, double _d = 0.0, double _imax = 0.0,
-      double _imin = 0.0, double _cmdMax = -1.0, double _cmdMin = 0.0);
+  PID(double _p = 0.0, double _i = 0.0, double _d = 0.0, double _imax = 0.0, double _imin = 0.0,
+      double _cmdMax = -1.0, double _cmdMin = 0.0);
   virtual ~PID() = default;
 
-  void Init(double _p = 0.0, double _i = 0.0, double _d = 0.0, double _imax = 0.0,
-            double _imin = 0.0, double _cmdMax = -1.0, double _cmdMin = 0.0);
+  void Init(double _p = 0.0, double _i = 0.0, double _d = 0.0, double _imax = 0.0, double _imin = 0.0,
+            double _cmdMax = -1.0, double _cmdMin = 0.0);
   // Error = state - target; returns the command (which opposes the error).
   double Update(double _error, common::Time _dt);
   void Reset();

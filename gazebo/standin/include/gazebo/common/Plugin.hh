@@ -2,12 +2,10 @@
 #ifndef GAZEBO_COMMON_PLUGIN_HH_
 #define GAZEBO_COMMON_PLUGIN_HH_
 
-#include <string>
-
-#include <sdf/sdf.hh>
-
 #include <gazebo/physics/PhysicsTypes.hh>
 #include <gazebo/util/system.hh>
+#include <sdf/sdf.hh>
+#include <string>
 
 namespace gazebo_standin {
 class Access;
@@ -48,7 +46,7 @@ class ModelPlugin : public PluginT<ModelPlugin> {
 
 // Defines the library's entry point: an unmangled, exported RegisterPlugin() that returns a
 // new object of the plug-in class. One plug-in class per library.
-#define GZ_REGISTER_MODEL_PLUGIN(classname)                             \
+#define GZ_REGISTER_MODEL_PLUGIN(classname)                           \
   extern "C" GZ_PLUGIN_VISIBLE gazebo::ModelPlugin* RegisterPlugin(); \
   gazebo::ModelPlugin* RegisterPlugin() { return new classname(); }
 

@@ -2,9 +2,8 @@
 #ifndef GAZEBO_COMMON_UPDATEINFO_HH_
 #define GAZEBO_COMMON_UPDATEINFO_HH_
 
-#include <string>
-
 #include <gazebo/common/Time.hh>
+#include <string>
 
 namespace gazebo {
 namespace common {

@@ -2,11 +2,9 @@
 #ifndef GAZEBO_PHYSICS_BASE_HH_
 #define GAZEBO_PHYSICS_BASE_HH_
 
-#include <string>
-
 #include <boost/enable_shared_from_this.hpp>
-
 #include <gazebo/physics/PhysicsTypes.hh>
+#include <string>
 
 namespace gazebo_standin {
 class Access;

@@ -2,9 +2,8 @@
 #ifndef GAZEBO_PHYSICS_ENTITY_HH_
 #define GAZEBO_PHYSICS_ENTITY_HH_
 
-#include <ignition/math/Pose3.hh>
-
 #include <gazebo/physics/Base.hh>
+#include <ignition/math/Pose3.hh>
 
 namespace gazebo {
 namespace physics {

@@ -3,7 +3,6 @@
 #define GAZEBO_PHYSICS_JOINT_HH_
 
 #include <atomic>
-
 #include <gazebo/physics/Base.hh>
 
 namespace gazebo {

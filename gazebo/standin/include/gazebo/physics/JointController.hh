@@ -4,12 +4,11 @@
 #ifndef GAZEBO_PHYSICS_JOINTCONTROLLER_HH_
 #define GAZEBO_PHYSICS_JOINTCONTROLLER_HH_
 
+#include <gazebo/common/PID.hh>
+#include <gazebo/physics/PhysicsTypes.hh>
 #include <map>
 #include <mutex>
 #include <string>
-
-#include <gazebo/common/PID.hh>
-#include <gazebo/physics/PhysicsTypes.hh>
 
 namespace gazebo_standin {
 class Access;

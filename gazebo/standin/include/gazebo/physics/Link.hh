@@ -2,9 +2,8 @@
 #ifndef GAZEBO_PHYSICS_LINK_HH_
 #define GAZEBO_PHYSICS_LINK_HH_
 
-#include <ignition/math/Vector3.hh>
-
 #include <gazebo/physics/Entity.hh>
+#include <ignition/math/Vector3.hh>
 
 namespace gazebo {
 namespace physics {

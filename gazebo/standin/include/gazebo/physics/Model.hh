@@ -2,10 +2,9 @@
 #ifndef GAZEBO_PHYSICS_MODEL_HH_
 #define GAZEBO_PHYSICS_MODEL_HH_
 
-#include <string>
-
 #include <gazebo/physics/Entity.hh>
 #include <gazebo/physics/PhysicsTypes.hh>
+#include <string>
 
 namespace gazebo {
 namespace physics {

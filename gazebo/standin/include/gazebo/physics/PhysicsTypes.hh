@@ -2,9 +2,8 @@
 #ifndef GAZEBO_PHYSICS_PHYSICSTYPES_HH_
 #define GAZEBO_PHYSICS_PHYSICSTYPES_HH_
 
-#include <vector>
-
 #include <boost/shared_ptr.hpp>
+#include <vector>
 
 namespace gazebo {
 namespace physics {

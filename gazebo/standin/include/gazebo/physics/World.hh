@@ -4,15 +4,13 @@
 #define GAZEBO_PHYSICS_WORLD_HH_
 
 #include <atomic>
+#include <boost/enable_shared_from_this.hpp>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <string>
-
-#include <boost/enable_shared_from_this.hpp>
-
 #include <gazebo/common/Time.hh>
 #include <gazebo/physics/PhysicsTypes.hh>
+#include <mutex>
+#include <string>
 
 namespace gazebo_standin {
 class Access;

@@ -2,9 +2,8 @@
 #ifndef GAZEBO_SENSORS_CAMERASENSOR_HH_
 #define GAZEBO_SENSORS_CAMERASENSOR_HH_
 
-#include <vector>
-
 #include <gazebo/sensors/Sensor.hh>
+#include <vector>
 
 namespace gazebo {
 namespace sensors {

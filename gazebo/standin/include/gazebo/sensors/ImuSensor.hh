@@ -2,11 +2,9 @@
 #ifndef GAZEBO_SENSORS_IMUSENSOR_HH_
 #define GAZEBO_SENSORS_IMUSENSOR_HH_
 
-#include <mutex>
-
-#include <ignition/math/Vector3.hh>
-
 #include <gazebo/sensors/Sensor.hh>
+#include <ignition/math/Vector3.hh>
+#include <mutex>
 
 namespace gazebo {
 namespace sensors {

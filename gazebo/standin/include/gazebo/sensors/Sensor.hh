@@ -5,11 +5,10 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
-#include <string>
-
 #include <gazebo/common/Event.hh>
 #include <gazebo/sensors/SensorTypes.hh>
+#include <memory>
+#include <string>
 
 namespace gazebo_standin {
 class Access;

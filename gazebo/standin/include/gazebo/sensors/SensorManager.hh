@@ -5,12 +5,11 @@
 #ifndef GAZEBO_SENSORS_SENSORMANAGER_HH_
 #define GAZEBO_SENSORS_SENSORMANAGER_HH_
 
+#include <gazebo/common/SingletonT.hh>
+#include <gazebo/sensors/SensorTypes.hh>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gazebo/common/SingletonT.hh>
-#include <gazebo/sensors/SensorTypes.hh>
 
 namespace gazebo_standin {
 class Access;

@@ -3,7 +3,6 @@
 #define GAZEBO_SENSORS_SONARSENSOR_HH_
 
 #include <atomic>
-
 #include <gazebo/sensors/Sensor.hh>
 
 namespace gazebo {

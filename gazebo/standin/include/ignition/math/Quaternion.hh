@@ -3,7 +3,6 @@
 #define IGNITION_MATH_QUATERNION_HH_
 
 #include <cmath>
-
 #include <ignition/math/Vector3.hh>
 
 namespace ignition {
@@ -37,9 +36,7 @@ class Quaternion {
     qz = _z;
   }
   // Yaw [rad] of the orientation (rotation about z).
-  T Yaw() const {
-    return std::atan2(2 * (qx * qy + qw * qz), qw * qw + qx * qx - qy * qy - qz * qz);
-  }
+  T Yaw() const { return std::atan2(2 * (qx * qy + qw * qz), qw * qw + qx * qx - qy * qy - qz * qz); }
 
  private:
   T qw = 1, qx = 0, qy = 0, qz = 0;
