@@ -72,7 +72,11 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
                               static_cast<int>(s->ImageHeight())};
   if (!img.data) return;
   if (stream == 0 || stream == 1) {
-    const VESK_FRAME_GEOM& g = platform_pars.stream[stream].stream_geom;
+    VESK_FRAME_GEOM g;
+    {
+      os::ScopedLock lock(pars_lock);
+      g = platform_pars.stream[stream].stream_geom;
+    }
     img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
                                    state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
                                    &reported_resize[stream]);
@@ -80,6 +84,7 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   img = vesk_gazebo::TrimFrame(img);
   if (img.width > 0xffff || img.height > 0xffff) os::fail("camera frame too large to publish");
   VESK_MSG_FRAME frame{};
+  frame.seq = frame_seq[stream]++;
   frame.stream_index = static_cast<uint8_t>(stream);
   frame.flags = FRAME_FLAG_RAW;
   frame.width = static_cast<uint16_t>(img.width);

@@ -308,6 +308,10 @@ TEST(PluginRos, FrameCommandsChangeTheEyeImageSize) {
   EXPECT_EQ(90, g_probe->caml.data[1000]);
   ASSERT_TRUE(RenderEye(false, 1280, 720, 30));
   EXPECT_EQ(640u, g_probe->camr.width);
+  // Each stream numbers its frames.
+  const uint32_t seq = g_probe->caml.header.seq;
+  ASSERT_TRUE(RenderEye(true, 1280, 720, 90));
+  EXPECT_EQ(seq + 1, g_probe->caml.header.seq);
 
   // "frame=180w": factor 4, then 180 rows trimmed to 176.
   g_probe->Command("frame=180w");

@@ -116,6 +116,11 @@ class VESK_ModelPlugin : public ModelPlugin {
   int32_t verbosity;
   State state;
   os::Mutex tick_u_lock;
+  // Guards the eye streams' geometry in platform_pars between the tick (frame
+  // specifications) and the camera threads (PublishCameraFrame).
+  os::Mutex pars_lock;
+  // Sequence number of the next frame of each stream (image header seq).
+  uint16_t frame_seq[4] = {0, 0, 0, 0};
 };
 
 }  // namespace gazebo
