@@ -128,10 +128,14 @@ class SimRobot {
   }
 
  private:
+  // The wheels: joints on the root link about a lateral axis whose child reaches down to
+  // the floor (the model frame's z = 0); left has positive y.
   void find_wheels() {
     for (size_t j = 0; j < desc_.joints.size(); ++j) {
       const JointDesc& jd = desc_.joints[j];
-      if (jd.type != "continuous" || jd.parent != desc_.root) continue;
+      if (jd.parent != desc_.root || std::fabs(jd.axis0.y) < 0.9) continue;
+      if (jd.type != "revolute" && jd.type != "continuous") continue;
+      if (lowest_point(desc_.links[jd.child]) > 0.005) continue;
       if (jd.anchor0.y > 0 && wheel_l_ < 0) wheel_l_ = static_cast<int>(j);
       if (jd.anchor0.y < 0 && wheel_r_ < 0) wheel_r_ = static_cast<int>(j);
     }
@@ -140,7 +144,25 @@ class SimRobot {
       const JointDesc& r = desc_.joints[wheel_r_];
       wheel_radius_ = 0.5 * (l.anchor0.z + r.anchor0.z);  // axle height above the floor
       track_ = l.anchor0.y - r.anchor0.y;
+    } else {
+      os::warn("robot \"" + desc_.name + "\" has no pair of wheels: its base will not move");
+      wheel_l_ = wheel_r_ = -1;
     }
+  }
+
+  // Lowest point of a link's shapes at zero joint angles, in the model frame [m]. A wheel
+  // turns about its axle, so its lowest point is the same at every angle.
+  static double lowest_point(const LinkDesc& link) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const ShapeBox& shape : link.shapes) {
+      const Pose box = link.pose0 * shape.pose;
+      for (int c = 0; c < 8; ++c) {
+        const Vec3 corner((c & 1) ? shape.half.x : -shape.half.x, (c & 2) ? shape.half.y : -shape.half.y,
+                          (c & 4) ? shape.half.z : -shape.half.z);
+        lowest = std::min(lowest, box.transform(corner).z);
+      }
+    }
+    return lowest;
   }
 
   void add_sensor(const SensorDesc& d) {

@@ -116,6 +116,11 @@ int run(int argc, char** argv) {
             << " s of wall-clock time (real-time factor " << (wall_s > 0 ? simulated / wall_s : 0.0)
             << "), CPU " << (simulated > 0 ? cpu_s / simulated : 0.0) << " s per simulated second, "
             << world.camera_frames() << " camera frames" << std::endl;
+  for (size_t i = 0; i < world.robot_count(); ++i) {
+    const vesk_sim::BasePose p = world.robot_pose(i);
+    std::cout << os::cout_global_elapsed() << "robot " << i << " ends at x " << p.x << " m, y " << p.y
+              << " m, heading " << p.yaw << " rad" << std::endl;
+  }
   return 0;
 }
 

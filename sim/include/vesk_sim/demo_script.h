@@ -1,0 +1,59 @@
+// The scripted demo's behaviour, free of ROS: what to send the robot at each tick.
+//
+// Timeline over `duration` simulated seconds:
+//   0 s ... 1 s            settle: no pushes;
+//   1 s ... duration - 1 s wake requests to the voice (about 10 per second);
+//   1 s ... until near     pursuit: a velocity push on the head's fovea point towards the
+//                          target, given in the base frame, so that the head turns toward
+//                          the target and the body drives after it;
+//   near ... end           look around: sideways head pushes with no base motion.
+// Cosmetic joints move all the time: the tail wags, the ears flick and the eyes blink.
+#pragma once
+
+#include "vesk_sim/dynamics.h"
+#include "vesk_sim/math3.h"
+
+#include <cstdint>
+
+namespace vesk_sim {
+
+// Push flags of the body node's push message.
+constexpr uint32_t kPushDisplacement = 0x01;
+constexpr uint32_t kPushVelocity = 0x02;
+constexpr uint32_t kPushNoBase = 0x08;
+constexpr uint32_t kPushVecInFoot = 0x40;
+constexpr int kLinkHead = 4;
+
+struct DemoCommand {
+  bool push = false;
+  int link = kLinkHead;
+  uint32_t flags = 0;
+  Vec3 pushpos, pushvec;    // [m] in the head frame; [m/s] in the base frame
+  float cosmetic[6] = {};   // tail droop, tail wag, left ear, right ear, left eyelid, right eyelid
+  bool wake = false;        // send a wake request to the voice this tick
+};
+
+enum class DemoPhase { kSettle, kPursuit, kLookAround };
+
+class DemoScript {
+ public:
+  // `target` is the point to reach, in the base frame the robot started in [m].
+  DemoScript(double duration, const Vec3& target);
+
+  // The command for the tick at simulated time t [s] since the demo began, with the
+  // robot's own estimate of its pose (odometry, start frame).
+  DemoCommand step(double t, const BasePose& odom);
+
+  DemoPhase phase() const { return phase_; }
+
+  static constexpr double kNear = 0.45;      // [m] pursuit ends this close to the target
+  static constexpr double kPushSpeed = 0.2;  // [m/s] speed of the pursuit push
+
+ private:
+  double duration_;
+  Vec3 target_;
+  DemoPhase phase_ = DemoPhase::kSettle;
+  int wake_counter_ = 0;
+};
+
+}  // namespace vesk_sim

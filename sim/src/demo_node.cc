@@ -1,0 +1,304 @@
+// vesk_demo: the scripted demo. Drives a running robot (simulated, with kinemod and
+// vocalsynth) through the behaviour of DemoScript, one step per sensors package, and
+// records what happens; at the end it writes the report folder:
+//   trajectory.png  ground truth (blue) and odometry (red, from the start pose) from above,
+//                   0.5 m grid, target as a green cross
+//   trajectory.csv  the same paths as numbers
+//   caml.png, camr.png  the last frame of each eye camera
+//   voice.wav       the audio sent to the robot on "control/stream" (8000 samples/s)
+//   summary.txt     distance driven, ticks run, dropped ticks, messages per topic, ...
+// Command line (key=value): robot=NAME (default VESK_ROBOT_NAME or "vesk"), duration=SECONDS
+// of simulated time (20), report=DIR (default ./vesk_report), target=X,Y in the world (the
+// red box, 1.2,0.5).
+#include "vesk_sim/demo_script.h"
+#include "vesk_sim/report.h"
+
+#include <geometry_msgs/Pose2D.h>
+#include <ros/ros.h>
+#include <sensor_msgs/Image.h>
+#include <std_msgs/Float32MultiArray.h>
+#include <std_msgs/Int16MultiArray.h>
+#include <topic_tools/shape_shifter.h>
+#include <vesk2_msg/animal_state.h>
+#include <vesk2_msg/push.h>
+#include <vesk2_msg/sensors_package.h>
+#include <vesk_support/os.h>
+#include <vesk_support/qor.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace vesk_sim {
+namespace {
+
+constexpr double kTickPeriod = 0.02;  // [s]
+constexpr int kAudioRate = 8000;      // [samples/s]
+
+struct Options {
+  std::string robot = "vesk";
+  double duration = 20.0;
+  std::string report = "vesk_report";
+  double target_x = 1.2, target_y = 0.5;
+};
+
+Options parse(int argc, char** argv) {
+  Options o;
+  const std::string env_robot = qor::get_env("VESK_ROBOT_NAME");
+  if (!env_robot.empty()) o.robot = env_robot;
+  for (int i = 1; i < argc; ++i) {
+    const std::string w = argv[i];
+    if (w.compare(0, 2, "__") == 0) continue;
+    const size_t eq = w.find('=');
+    const std::string key = w.substr(0, eq), value = eq == std::string::npos ? "" : w.substr(eq + 1);
+    if (key == "robot" && !value.empty()) {
+      o.robot = value;
+    } else if (key == "duration") {
+      o.duration = std::atof(value.c_str());
+      if (!(o.duration > 2.0)) os::fail("duration must be more than 2 s");
+    } else if (key == "report" && !value.empty()) {
+      o.report = value;
+    } else if (key == "target" && value.find(',') != std::string::npos) {
+      o.target_x = std::atof(value.c_str());
+      o.target_y = std::atof(value.c_str() + value.find(',') + 1);
+    } else {
+      os::fail("unrecognised argument \"" + w + "\"");
+    }
+  }
+  return o;
+}
+
+RgbImage to_rgb(const sensor_msgs::Image& m) {
+  RgbImage img;
+  const bool rgb = m.encoding == "rgb8", bgr = m.encoding == "bgr8", mono = m.encoding == "mono8";
+  if (!(rgb || bgr || mono) || m.step * m.height > m.data.size()) return img;
+  img.width = static_cast<int>(m.width);
+  img.height = static_cast<int>(m.height);
+  img.rgb.resize(static_cast<size_t>(m.width) * m.height * 3);
+  for (uint32_t y = 0; y < m.height; ++y) {
+    for (uint32_t x = 0; x < m.width; ++x) {
+      uint8_t* out = &img.rgb[(static_cast<size_t>(y) * m.width + x) * 3];
+      const uint8_t* in = &m.data[y * m.step + x * (mono ? 1 : 3)];
+      out[0] = mono ? in[0] : (bgr ? in[2] : in[0]);
+      out[1] = mono ? in[0] : in[1];
+      out[2] = mono ? in[0] : (bgr ? in[0] : in[2]);
+    }
+  }
+  return img;
+}
+
+class Demo {
+ public:
+  explicit Demo(const Options& o) : opt_(o) {
+    const std::string base = "/" + o.robot + "/";
+    push_pub_ = nh_.advertise<vesk2_msg::push>(base + "core/mpg/push", 1);
+    cosmetic_pub_ = nh_.advertise<std_msgs::Float32MultiArray>(base + "control/cosmetic_joints", 1);
+    animal_pub_ = nh_.advertise<vesk2_msg::animal_state>(base + "core/animal/state", 1);
+    const ros::TransportHints fast = ros::TransportHints().tcpNoDelay();
+    subs_.push_back(nh_.subscribe(base + "sensors/package", 10, &Demo::on_package, this, fast));
+    subs_.push_back(nh_.subscribe<sensor_msgs::Image>(
+        base + "sensors/caml", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
+          ++counts_[base + "sensors/caml"];
+          caml_ = m;
+        }));
+    subs_.push_back(nh_.subscribe<sensor_msgs::Image>(
+        base + "sensors/camr", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
+          ++counts_[base + "sensors/camr"];
+          camr_ = m;
+        }));
+    subs_.push_back(nh_.subscribe<std_msgs::Int16MultiArray>(
+        base + "control/stream", 100, [this, base](const std_msgs::Int16MultiArray::ConstPtr& m) {
+          ++counts_[base + "control/stream"];
+          if (!finished_) audio_.insert(audio_.end(), m->data.begin(), m->data.end());
+        }));
+    for (const char* t : {"sensors/odom", "sensors/body_pose", "sensors/imu_body", "sensors/sonar",
+                          "sensors/light", "sensors/overhead", "sensors/gaze", "control/cmd_vel",
+                          "control/kinematic_joints", "core/voice_state", "core/mpg/fovea_speed"}) {
+      const std::string topic = base + t;
+      counts_[topic] = 0;
+      subs_.push_back(nh_.subscribe<topic_tools::ShapeShifter>(
+          topic, 100, [this, topic](const topic_tools::ShapeShifter::ConstPtr&) { ++counts_[topic]; }));
+    }
+    counts_[base + "sensors/package"] = 0;
+    counts_[base + "core/mpg/push"] = 0;
+    counts_[base + "control/cosmetic_joints"] = 0;
+    counts_[base + "core/animal/state"] = 0;
+    std::cout << os::cout_global_elapsed() << "demo for robot \"" << o.robot << "\": " << o.duration
+              << " s of simulated time, waiting for the robot..." << std::endl;
+  }
+
+  bool finished() const { return finished_; }
+
+ private:
+  void on_package(const vesk2_msg::sensors_package::ConstPtr& m) {
+    const std::string base = "/" + opt_.robot + "/";
+    ++counts_[base + "sensors/package"];
+    if (finished_) return;
+    const double stamp = m->header.stamp.toSec();
+    const BasePose truth{m->body_pose.x, m->body_pose.y, m->body_pose.theta};
+    const auto& q = m->odom.pose.pose.orientation;
+    const BasePose odom{m->odom.pose.pose.position.x, m->odom.pose.pose.position.y, 2.0 * std::atan2(q.z, q.w)};
+    if (!script_) {
+      // The start: odometry begins here; the target goes into the start frame.
+      start_stamp_ = stamp;
+      start_ = truth;
+      odom0_ = odom;
+      const double dx = opt_.target_x - truth.x, dy = opt_.target_y - truth.y;
+      const double c = std::cos(truth.yaw), s = std::sin(truth.yaw);
+      script_.emplace(opt_.duration, Vec3(c * dx + s * dy, -s * dx + c * dy, 0.0));
+      std::cout << os::cout_global_elapsed() << "demo started at simulated time " << stamp << " s" << std::endl;
+    } else {
+      const long seq_gap = static_cast<long>(m->header.seq) - static_cast<long>(last_seq_) - 1;
+      if (seq_gap > 0) missed_ += seq_gap;
+      const double gap = stamp - last_stamp_;
+      if (gap > 1.5 * kTickPeriod) dropped_ += std::lround(gap / kTickPeriod) - 1;
+    }
+    last_seq_ = m->header.seq;
+    last_stamp_ = stamp;
+    ++ticks_;
+    const double t = stamp - start_stamp_;
+    // Odometry relative to where it read at the start, in the start frame.
+    const double c0 = std::cos(odom0_.yaw), s0 = std::sin(odom0_.yaw);
+    const BasePose od{c0 * (odom.x - odom0_.x) + s0 * (odom.y - odom0_.y),
+                      -s0 * (odom.x - odom0_.x) + c0 * (odom.y - odom0_.y), odom.yaw - odom0_.yaw};
+    truth_path_.push_back(truth);
+    odom_path_.push_back(od);
+    times_.push_back(t);
+
+    const DemoCommand cmd = script_->step(t, od);
+    if (cmd.push) {
+      vesk2_msg::push p;
+      p.link = cmd.link;
+      p.flags = cmd.flags;
+      p.pushpos.x = cmd.pushpos.x;
+      p.pushpos.y = cmd.pushpos.y;
+      p.pushpos.z = cmd.pushpos.z;
+      p.pushvec.x = cmd.pushvec.x;
+      p.pushvec.y = cmd.pushvec.y;
+      p.pushvec.z = cmd.pushvec.z;
+      push_pub_.publish(p);
+      ++counts_[base + "core/mpg/push"];
+    }
+    std_msgs::Float32MultiArray cos;
+    cos.data.assign(cmd.cosmetic, cmd.cosmetic + 6);
+    cosmetic_pub_.publish(cos);
+    ++counts_[base + "control/cosmetic_joints"];
+    if (cmd.wake) {
+      vesk2_msg::animal_state a;
+      a.flags = 1;
+      a.emotion.valence = 0.8f;
+      a.emotion.arousal = 0.9f;
+      a.sleep.wakefulness = 1.0f;
+      a.sound_level = 0.3f;
+      animal_pub_.publish(a);
+      ++counts_[base + "core/animal/state"];
+    }
+    if (t >= opt_.duration - 1e-6) finish(t);
+  }
+
+  // The start frame's paths carried into the world by the start pose.
+  std::vector<BasePose> odom_in_world() const {
+    std::vector<BasePose> out;
+    const double c = std::cos(start_.yaw), s = std::sin(start_.yaw);
+    for (const BasePose& p : odom_path_) {
+      out.push_back({start_.x + c * p.x - s * p.y, start_.y + s * p.x + c * p.y, p.yaw + start_.yaw});
+    }
+    return out;
+  }
+
+  void finish(double t) {
+    finished_ = true;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(opt_.report, ec);
+    if (ec) os::fail("cannot create report folder \"" + opt_.report + "\": " + ec.message());
+    const std::string dir = fs::absolute(opt_.report).string();
+    const std::vector<BasePose> odom_world = odom_in_world();
+
+    write_png(dir + "/trajectory.png", plot_paths(truth_path_, odom_world, opt_.target_x, opt_.target_y, 800, 600));
+    std::ofstream csv(dir + "/trajectory.csv");
+    csv << "t,truth_x,truth_y,truth_theta,odom_x,odom_y,odom_theta\n";
+    for (size_t i = 0; i < times_.size(); ++i) {
+      csv << times_[i] << "," << truth_path_[i].x << "," << truth_path_[i].y << "," << truth_path_[i].yaw << ","
+          << odom_world[i].x << "," << odom_world[i].y << "," << odom_world[i].yaw << "\n";
+    }
+    RgbImage left, right;
+    if (caml_) left = to_rgb(*caml_);
+    if (camr_) right = to_rgb(*camr_);
+    write_png(dir + "/caml.png", left);
+    write_png(dir + "/camr.png", right);
+    write_wav(dir + "/voice.wav", audio_, kAudioRate);
+
+    const BasePose& end_truth = truth_path_.back();
+    const BasePose& end_odom = odom_world.back();
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(4);
+    s << "vesk demo report\n";
+    s << "robot: " << opt_.robot << "\n";
+    s << "simulated_time_s: " << t << "\n";
+    s << "ticks_run: " << ticks_ << "\n";
+    s << "dropped_ticks: " << dropped_ << "\n";
+    s << "missed_packages: " << missed_ << "\n";
+    s << "distance_driven_truth_m: " << path_length(truth_path_) << "\n";
+    s << "distance_driven_odometry_m: " << path_length(odom_path_) << "\n";
+    s << "odometry_error_end_m: " << std::hypot(end_truth.x - end_odom.x, end_truth.y - end_odom.y) << "\n";
+    s << "start_x_m: " << start_.x << "\nstart_y_m: " << start_.y << "\n";
+    s << "end_x_m: " << end_truth.x << "\nend_y_m: " << end_truth.y << "\n";
+    s << "target_x_m: " << opt_.target_x << "\ntarget_y_m: " << opt_.target_y << "\n";
+    s << "target_distance_start_m: " << std::hypot(opt_.target_x - start_.x, opt_.target_y - start_.y) << "\n";
+    s << "target_distance_end_m: " << std::hypot(opt_.target_x - end_truth.x, opt_.target_y - end_truth.y) << "\n";
+    s << "caml_png: " << left.width << "x" << left.height << "\n";
+    s << "camr_png: " << right.width << "x" << right.height << "\n";
+    s << "voice_wav_samples: " << audio_.size() << "\n";
+    s << "voice_wav_rate: " << kAudioRate << "\n";
+    s << "voice_rms: " << rms(audio_) << "\n";
+    s << "messages per topic:\n";
+    for (const auto& [topic, n] : counts_) s << "  " << topic << ": " << n << "\n";
+    // Written last, through a rename, so that a complete summary marks a complete report.
+    {
+      std::ofstream f(dir + "/summary.txt.part");
+      f << s.str();
+    }
+    fs::rename(dir + "/summary.txt.part", dir + "/summary.txt", ec);
+    std::cout << s.str();
+    std::cout << os::cout_global_elapsed() << "report written to " << dir << std::endl;
+    ros::shutdown();
+  }
+
+  Options opt_;
+  ros::NodeHandle nh_;
+  ros::Publisher push_pub_, cosmetic_pub_, animal_pub_;
+  std::vector<ros::Subscriber> subs_;
+  std::map<std::string, unsigned long> counts_;
+  std::optional<DemoScript> script_;
+  double start_stamp_ = 0, last_stamp_ = 0;
+  uint32_t last_seq_ = 0;
+  BasePose start_, odom0_;
+  long ticks_ = 0, dropped_ = 0, missed_ = 0;
+  std::vector<BasePose> truth_path_, odom_path_;
+  std::vector<double> times_;
+  sensor_msgs::Image::ConstPtr caml_, camr_;
+  std::vector<int16_t> audio_;
+  bool finished_ = false;
+};
+
+}  // namespace
+}  // namespace vesk_sim
+
+int main(int argc, char** argv) {
+  try {
+    const vesk_sim::Options o = vesk_sim::parse(argc, argv);
+    ros::init(argc, argv, o.robot + "_demo");
+    vesk_sim::Demo demo(o);
+    ros::spin();
+    return demo.finished() ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::cout << e.what() << std::endl;
+    return 1;
+  }
+}

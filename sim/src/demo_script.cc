@@ -1,0 +1,56 @@
+#include "vesk_sim/demo_script.h"
+
+#include <cmath>
+
+namespace vesk_sim {
+namespace {
+
+// The fovea point in the head frame, and roughly where it sits ahead of the base [m].
+const Vec3 kFovea(0.125, 0.0, 0.035);
+const Vec3 kFoveaInBase(0.18, 0.0, 0.16);
+
+}  // namespace
+
+DemoScript::DemoScript(double duration, const Vec3& target) : duration_(duration), target_(target) {}
+
+DemoCommand DemoScript::step(double t, const BasePose& odom) {
+  DemoCommand c;
+  // Cosmetic joints: wag at 1.5 Hz, ears flick at 0.5 Hz, a blink every 3 s.
+  c.cosmetic[0] = 0.3f;
+  c.cosmetic[1] = static_cast<float>(0.5 + 0.5 * std::sin(2 * M_PI * 1.5 * t));
+  c.cosmetic[2] = c.cosmetic[3] = static_cast<float>(0.3333 + 0.3 * std::sin(2 * M_PI * 0.5 * t));
+  const bool blink = std::fmod(t, 3.0) > 2.8;
+  c.cosmetic[4] = c.cosmetic[5] = blink ? 0.0f : 0.8f;
+
+  if (t >= 1.0 && t < duration_ - 1.0) c.wake = (wake_counter_++ % 5) == 0;
+
+  // Target in the robot's current base frame.
+  const double dx = target_.x - odom.x, dy = target_.y - odom.y;
+  const double cy = std::cos(odom.yaw), sy = std::sin(odom.yaw);
+  const Vec3 rel(cy * dx + sy * dy, -sy * dx + cy * dy, 0.0);
+
+  if (t < 1.0) {
+    phase_ = DemoPhase::kSettle;
+    return c;
+  }
+  if (phase_ != DemoPhase::kLookAround && std::hypot(dx, dy) > kNear) {
+    phase_ = DemoPhase::kPursuit;
+    Vec3 d = rel - Vec3(kFoveaInBase.x, kFoveaInBase.y, 0.0);
+    d.z = 0.0;
+    c.push = true;
+    c.link = kLinkHead;
+    c.flags = kPushVelocity | kPushVecInFoot;
+    c.pushpos = kFovea;
+    c.pushvec = d.normalized() * kPushSpeed;
+    return c;
+  }
+  phase_ = DemoPhase::kLookAround;
+  c.push = true;
+  c.link = kLinkHead;
+  c.flags = kPushVelocity | kPushVecInFoot | kPushNoBase;
+  c.pushpos = kFovea;
+  c.pushvec = Vec3(0.0, 0.1 * std::sin(2 * M_PI * 0.4 * t), 0.0);
+  return c;
+}
+
+}  // namespace vesk_sim
