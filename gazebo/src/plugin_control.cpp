@@ -109,6 +109,8 @@ void VESK_ModelPlugin::OnWorldUpdateEnd() {
 }
 
 void VESK_ModelPlugin::OnTick() {
+  // Without an interface (its creation failed at the end of Load) there is nothing to tick.
+  if (!state.interf) return;
   if (state.model->GetWorld()->IsPaused()) return;
 
   VESK_TICK_U u;

@@ -101,6 +101,22 @@ TEST(PluginRosParams, DisabledSonarReportsNothing) {
   EXPECT_EQ(0.0f, g_probe->package.sonar.range);
 }
 
+TEST(PluginRosParams, WorldKeepsRunningWhenTheInterfaceCannotBeCreated) {
+  // A model name that is no valid ROS name: the interface fails at the end of Load, after
+  // the world-update event was connected. Further world updates must not tick.
+  RobotOptions o;
+  o.robot = "9vesk";
+  RobotWorld w(o);
+  gs::ModelPluginInstance plugin(PluginLibrary(), "vesk_gazebo");
+  testing::internal::CaptureStdout();
+  EXPECT_ANY_THROW(plugin.Load(w.model));
+  w.Step(100);
+  testing::internal::GetCapturedStdout();
+  const auto img = UniformImage(1280, 720, 1);
+  EXPECT_TRUE(gs::UpdateCamera(w.eye_l, img.data(), 1280, 720));  // wide-angle eyes kept
+  EXPECT_TRUE(gs::UpdateImu(w.acc_body, {0, 0, 9.81}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
