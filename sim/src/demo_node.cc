@@ -153,10 +153,12 @@ class Demo {
       script_.emplace(opt_.duration, Vec3(c * dx + s * dy, -s * dx + c * dy, 0.0));
       std::cout << os::cout_global_elapsed() << "demo started at simulated time " << stamp << " s" << std::endl;
     } else {
-      const long seq_gap = static_cast<long>(m->header.seq) - static_cast<long>(last_seq_) - 1;
-      if (seq_gap > 0) missed_ += seq_gap;
-      const double gap = stamp - last_stamp_;
-      if (gap > 1.5 * kTickPeriod) dropped_ += std::lround(gap / kTickPeriod) - 1;
+      // A gap in the sequence numbers is packages this node missed; a gap in the stamps
+      // beyond that is ticks the platform skipped.
+      const long seq_gap = std::max(0L, static_cast<long>(m->header.seq) - static_cast<long>(last_seq_) - 1);
+      missed_ += seq_gap;
+      const long stamp_gap = std::lround((stamp - last_stamp_) / kTickPeriod) - 1;
+      dropped_ += std::max(0L, stamp_gap - seq_gap);
     }
     last_seq_ = m->header.seq;
     last_stamp_ = stamp;

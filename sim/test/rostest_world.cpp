@@ -1,0 +1,130 @@
+// The headless simulator's world through ROS: two robots in one world keep their topics
+// apart, and a world reset stops a driving robot with the next tick carrying stamp 0.
+// The world runs as fast as possible; everything here is paced by the robots' own ticks.
+#include <geometry_msgs/TwistStamped.h>
+#include <gtest/gtest.h>
+#include <ros/ros.h>
+#include <std_srvs/Empty.h>
+#include <vesk2_msg/sensors_package.h>
+
+#include <cmath>
+#include <deque>
+#include <mutex>
+
+namespace {
+
+// Collects a robot's sensors packages.
+class Robot {
+ public:
+  Robot(ros::NodeHandle& nh, const std::string& name) {
+    sub_ = nh.subscribe("/" + name + "/sensors/package", 1000, &Robot::on_package, this,
+                        ros::TransportHints().tcpNoDelay());
+    cmd_ = nh.advertise<geometry_msgs::TwistStamped>("/" + name + "/control/cmd_vel", 10);
+  }
+  // Spins until `n` more packages have arrived (false after about 30 s of wall time).
+  bool wait(size_t n) {
+    const size_t goal = count() + n;
+    for (int i = 0; i < 30000 && count() < goal; ++i) {
+      ros::spinOnce();
+      ros::WallDuration(0.001).sleep();
+    }
+    return count() >= goal;
+  }
+  size_t count() const { return packages_.size(); }
+  const vesk2_msg::sensors_package& last() const { return packages_.back(); }
+  const std::deque<vesk2_msg::sensors_package>& all() const { return packages_; }
+  // Drives for `ticks` ticks, one velocity command per received package.
+  void drive(double forward, int ticks) {
+    for (int i = 0; i < ticks; ++i) {
+      geometry_msgs::TwistStamped t;
+      t.twist.linear.x = forward;
+      cmd_.publish(t);
+      ASSERT_TRUE(wait(1));
+    }
+  }
+
+ private:
+  void on_package(const vesk2_msg::sensors_package::ConstPtr& m) { packages_.push_back(*m); }
+  ros::Subscriber sub_;
+  ros::Publisher cmd_;
+  std::deque<vesk2_msg::sensors_package> packages_;
+};
+
+TEST(TwoRobots, EachRobotsTopicsCarryOnlyItsOwnState) {
+  ros::NodeHandle nh;
+  Robot a(nh, "vesk"), b(nh, "vesk2");
+  ASSERT_TRUE(a.wait(5));
+  ASSERT_TRUE(b.wait(5));
+  // Spawn poses of two_robots: vesk at 0, 0, 0; vesk2 at -0.6, 1.0 facing +y.
+  EXPECT_NEAR(a.last().body_pose.x, 0.0, 1e-3);
+  EXPECT_NEAR(b.last().body_pose.x, -0.6, 1e-3);
+  EXPECT_NEAR(b.last().body_pose.y, 1.0, 1e-3);
+  EXPECT_NEAR(b.last().body_pose.theta, 1.57, 1e-3);
+
+  b.drive(0.2, 60);
+  a.wait(2);
+  // vesk2 moved along +y; vesk did not move, and neither did its odometry.
+  EXPECT_GT(b.last().body_pose.y, 1.1);
+  EXPECT_NEAR(b.last().body_pose.x, -0.6, 0.02);
+  EXPECT_GT(b.last().odom.pose.pose.position.x, 0.1);
+  EXPECT_NEAR(a.last().body_pose.x, 0.0, 1e-3);
+  EXPECT_NEAR(a.last().body_pose.y, 0.0, 1e-3);
+  EXPECT_EQ(a.last().odom.pose.pose.position.x, 0.0);
+  EXPECT_EQ(a.last().wheel_speed_opto.data.at(0), 0.0f);
+}
+
+TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
+  ros::NodeHandle nh;
+  Robot r(nh, "vesk");
+  ASSERT_TRUE(r.wait(3));
+  // With the tick clock, every stamp is the clock's time base plus the tick stamp, and until
+  // a reset the tick stamp of tick number seq is seq * 20 ms: the base follows from any
+  // package (this node may have missed the first ticks).
+  const auto& first_seen = r.all().front();
+  const ros::Time base(ros::Time().fromNSec(first_seen.header.stamp.toNSec() - 20000000ull * first_seen.header.seq));
+  ASSERT_EQ((r.all()[1].header.stamp - r.all()[0].header.stamp).toNSec(),
+            20000000ll * (r.all()[1].header.seq - r.all()[0].header.seq));
+
+  r.drive(0.3, 50);
+  const double moved = r.last().body_pose.x;
+  ASSERT_GT(moved, 0.1);
+
+  ros::ServiceClient reset = nh.serviceClient<std_srvs::Empty>("/gazebo/reset_world");
+  ASSERT_TRUE(reset.waitForExistence(ros::Duration(10.0)));
+  std_srvs::Empty call;
+  const size_t before = r.count();
+  ASSERT_TRUE(reset.call(call));
+  ASSERT_TRUE(r.wait(100));
+
+  // The first package whose stamp goes back in time is the first tick after the reset: it
+  // carries tick stamp 0, so its stamp is the time base itself.
+  size_t first = 0;
+  for (size_t i = before; i < r.count(); ++i) {
+    if (r.all()[i].header.stamp < r.all()[i - 1].header.stamp) {
+      first = i;
+      break;
+    }
+  }
+  ASSERT_GT(first, 0u) << "no tick after the reset";
+  EXPECT_EQ(r.all()[first].header.stamp, base);
+  EXPECT_EQ((r.all()[first + 1].header.stamp - base).toNSec(), 20000000);
+  // Back at the spawn pose, and stopped: the velocity commanded before the reset runs out
+  // within the interface's wheel timeout, after which the robot stands still.
+  // The interface keeps a velocity command for 10 ticks (its wheel timeout), so a command
+  // that arrived just before the reset can still roll the robot 10 * 0.02 s * 0.3 m/s.
+  const auto& end = r.last();
+  EXPECT_LT(std::fabs(end.body_pose.x), 10 * 0.02 * 0.3 + 0.005);
+  // (the wheel PIDs settle exponentially: what remains is far below a micrometre per second)
+  EXPECT_NEAR(end.wheel_speed_opto.data.at(0), 0.0f, 1e-6);
+  EXPECT_NEAR(end.wheel_speed_opto.data.at(1), 0.0f, 1e-6);
+  EXPECT_NEAR(end.body_pose.x, r.all()[r.count() - 25].body_pose.x, 1e-5);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ros::init(argc, argv, "rostest_world");
+  ::testing::GTEST_FLAG(filter) = argc > 1 ? argv[1] : "*";
+  return RUN_ALL_TESTS();
+}
