@@ -1,14 +1,18 @@
 // CPU time of one simulated tick of the plug-in (sensor snapshot, exchange with the robot
 // ROS interface, SetPositions) in the stand-in world. Needs a ROS master (run_bench.sh
-// starts a private one). The tick runs inside the world-update-end event; the time is
-// taken between the end of the step's physics and a world-update-end subscriber connected
-// after the plug-in's, so the physics of the world is not counted.
+// starts a private one, and a "sink" subscriber process for the measured run). The tick runs inside the
+// world-update-end event; the time is taken between the end of the step's physics and a world-update-end
+// subscriber connected after the plug-in's, so the physics of the world is not counted.
+#include <nav_msgs/Odometry.h>
 #include <ros/ros.h>
+#include <sensor_msgs/JointState.h>
 #include <time.h>
+#include <vesk2_msg/sensors_package.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "../test/test_host.h"
@@ -21,7 +25,25 @@ double CpuNow() {
 }
 }  // namespace
 
+// "sink": a separate process that subscribes to the package, odometry and joint topics, so
+// that the ticks measured serialise and send their messages as with a client.
+unsigned g_sink_packages = 0;
+void OnPackage(const vesk2_msg::sensors_package::ConstPtr&) { ++g_sink_packages; }
+void OnOdom(const nav_msgs::Odometry::ConstPtr&) {}
+void OnJoints(const sensor_msgs::JointState::ConstPtr&) {}
+
+int Sink(int argc, char** argv) {
+  ros::init(argc, argv, "vesk_gazebo_bench_sink");
+  ros::NodeHandle nh("/vesk");
+  ros::Subscriber a = nh.subscribe("sensors/package", 10, OnPackage);
+  ros::Subscriber b = nh.subscribe("sensors/odom", 10, OnOdom);
+  ros::Subscriber c = nh.subscribe("sensors/kinematic_joints", 10, OnJoints);
+  ros::spin();
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "sink") return Sink(argc, argv);
   const int ticks = argc > 1 ? std::atoi(argv[1]) : 2000;
   ros::init(argc, argv, "vesk_gazebo_bench_tick", ros::init_options::NoSigintHandler);
   vesk_test::MakeConfigDir("bench", "");
@@ -30,6 +52,7 @@ int main(int argc, char** argv) {
     vesk_test::RobotWorld world;
     vesk_test::gs::ModelPluginInstance plugin(vesk_test::PluginLibrary(), "vesk_gazebo");
     plugin.Load(world.model);
+    ros::WallDuration(2.0).sleep();  // a running sink connects to the new topics
     double t_physics = 0.0;
     vesk_test::gs::SetPhysicsHook(world.world, [&](double) { t_physics = CpuNow(); });
     bool ticked = false;

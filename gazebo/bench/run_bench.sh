@@ -22,7 +22,11 @@ PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1
 export ROS_MASTER_URI=http://127.0.0.1:$PORT
 export ROS_HOSTNAME=127.0.0.1
 MASTER=""
-cleanup() { if [ -n "$MASTER" ]; then kill "$MASTER" 2>/dev/null || true; fi; }
+SINK=""
+cleanup() {
+  if [ -n "$SINK" ]; then kill "$SINK" 2>/dev/null || true; fi
+  if [ -n "$MASTER" ]; then kill "$MASTER" 2>/dev/null || true; fi
+}
 trap cleanup EXIT
 rosmaster --core -p "$PORT" >/dev/null 2>&1 &
 MASTER=$!
@@ -31,5 +35,10 @@ for _ in $(seq 100); do
     >/dev/null 2>&1 && break
   sleep 0.1
 done
-echo "== one simulated tick =="
-"$BUILD/devel/lib/vesk_gazebo/bench_tick" "$TICKS" | grep -v '^\[\|^\s*\(initialised\|opening\|subscribing\|publishing\)' | grep -E 'tick|ratio|CPU'
+TICK="$BUILD/devel/lib/vesk_gazebo/bench_tick"
+echo "== one simulated tick, no subscribers =="
+"$TICK" "$TICKS" | grep -E '^simulated|^  '
+"$TICK" sink >/dev/null 2>&1 &
+SINK=$!
+echo "== one simulated tick, a subscriber to the package, odometry and joints =="
+"$TICK" "$TICKS" | grep -E '^simulated|^  '

@@ -4,6 +4,7 @@
 #include <vesk_support/os.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -113,9 +114,11 @@ __attribute__((target("ssse3"))) void ResizeBlock2Ssse3(const unsigned char* src
   }
 }
 
+std::atomic<bool> g_simd_enabled{true};
+
 bool HasSsse3() {
   static const bool has = __builtin_cpu_supports("ssse3");
-  return has;
+  return has && g_simd_enabled.load(std::memory_order_relaxed);
 }
 
 // Column sums of the channel over source rows ya..yb (at most 257 rows, so that 16-bit
@@ -287,6 +290,14 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
 }
 
 }  // namespace
+
+void SetResizeSimd(bool enabled) {
+#ifdef VESK_RESIZE_SSSE3
+  g_simd_enabled = enabled;
+#else
+  (void)enabled;
+#endif
+}
 
 void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int W, int H) {
   if (W < 1 || H < 1 || w < 1 || h < 1) return;

@@ -157,6 +157,26 @@ TEST(ResizeImage, AreaPathMatchesItsDefinition) {
   ExpectArea(85, 40, 17, 8, 11);    // column blocks and a tail
 }
 
+TEST(ResizeImage, PlainCodeGivesTheSameBytesAsTheVectorCode) {
+  struct Case {
+    int w, h, W, H;
+  };
+  for (const Case& c : {Case{1280, 720, 640, 360}, Case{70, 10, 35, 5}, Case{640, 360, 128, 72},
+                        Case{85, 40, 17, 8}, Case{100, 70, 33, 21}}) {
+    const auto src = RandomImage(c.w, c.h, 40 + c.W);
+    const auto fast = Resize3(src, c.w, c.h, c.W, c.H);
+    vesk_gazebo::SetResizeSimd(false);
+    const auto plain = Resize3(src, c.w, c.h, c.W, c.H);
+    vesk_gazebo::SetResizeSimd(true);
+    EXPECT_EQ(fast, plain) << c.w << "x" << c.h << " -> " << c.W << "x" << c.H;
+  }
+  // The plain 2 x 2 code against the block means directly.
+  vesk_gazebo::SetResizeSimd(false);
+  const auto src = RandomImage(70, 10, 50);
+  ExpectBlockMeans(src, 70, 2, Resize3(src, 70, 10, 35, 5), 35, 5);
+  vesk_gazebo::SetResizeSimd(true);
+}
+
 TEST(ResizeImage, AreaPathStaysWithinByteRange) {
   // Uniform images come out at their value or (rounding of the weights) one below, never
   // wrapped; the result is exactly the definition's.

@@ -24,6 +24,11 @@ constexpr size_t kFrameBufferBytes = 1280 * 720 * 3;
 // W and H must be at least 1 and at most w and h.
 void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int W, int H);
 
+// The 2 x 2 path and the column sums of the area path use SSSE3 where the processor has it;
+// SetResizeSimd(false) makes them take the plain code (same results), for tests and
+// benchmarks. Process-wide; on by default.
+void SetResizeSimd(bool enabled);
+
 // The image a camera frame publishes: data (not owned), width and height in pixels.
 struct FrameImage {
   const unsigned char* data;
