@@ -2,14 +2,14 @@
 // vocalsynth) through the behaviour of DemoScript, one step per sensors package, and
 // records what happens; at the end it writes the report folder:
 //   trajectory.png  ground truth (blue) and odometry (red, from the start pose) from above,
-//                   0.5 m grid, target as a green cross
+//                   0.5 m grid, targets as green crosses
 //   trajectory.csv  the same paths as numbers
 //   caml.png, camr.png  the last frame of each eye camera
 //   voice.wav       the audio sent to the robot on "control/stream" (8000 samples/s)
 //   summary.txt     distance driven, ticks run, dropped ticks, messages per topic, ...
 // Command line (key=value): robot=NAME (default VESK_ROBOT_NAME or "vesk"), duration=SECONDS
-// of simulated time (20), report=DIR (default ./vesk_report), target=X,Y in the world (the
-// red box, 1.2,0.5).
+// of simulated time (20), report=DIR (default ./vesk_report), targets=X,Y[/X,Y...] in the
+// world (the red box, then the green one: 1.2,0.5/0.9,-0.8).
 #include "vesk_sim/demo_script.h"
 #include "vesk_sim/report.h"
 
@@ -44,8 +44,28 @@ struct Options {
   std::string robot = "vesk";
   double duration = 20.0;
   std::string report = "vesk_report";
-  double target_x = 1.2, target_y = 0.5;
+  std::vector<BasePose> targets{{1.2, 0.5, 0.0}, {0.9, -0.8, 0.0}};  // world x, y [m]
 };
+
+std::vector<BasePose> parse_targets(const std::string& text) {
+  std::vector<BasePose> out;
+  std::stringstream list(text);
+  std::string item;
+  while (std::getline(list, item, '/')) {
+    const size_t comma = item.find(',');
+    char* end1 = nullptr;
+    char* end2 = nullptr;
+    const double x = std::strtod(item.c_str(), &end1);
+    const double y = comma == std::string::npos ? 0.0 : std::strtod(item.c_str() + comma + 1, &end2);
+    if (comma == std::string::npos || end1 != item.c_str() + comma || !end2 || *end2 != '\0' ||
+        !std::isfinite(x) || !std::isfinite(y)) {
+      os::fail("bad target \"" + item + "\" (X,Y in metres)");
+    }
+    out.push_back({x, y, 0.0});
+  }
+  if (out.empty()) os::fail("no targets in \"" + text + "\"");
+  return out;
+}
 
 Options parse(int argc, char** argv) {
   Options o;
@@ -63,9 +83,8 @@ Options parse(int argc, char** argv) {
       if (!(o.duration > 2.0)) os::fail("duration must be more than 2 s");
     } else if (key == "report" && !value.empty()) {
       o.report = value;
-    } else if (key == "target" && value.find(',') != std::string::npos) {
-      o.target_x = std::atof(value.c_str());
-      o.target_y = std::atof(value.c_str() + value.find(',') + 1);
+    } else if (key == "targets") {
+      o.targets = parse_targets(value);
     } else {
       os::fail("unrecognised argument \"" + w + "\"");
     }
@@ -148,9 +167,14 @@ class Demo {
       start_stamp_ = stamp;
       start_ = truth;
       odom0_ = odom;
-      const double dx = opt_.target_x - truth.x, dy = opt_.target_y - truth.y;
       const double c = std::cos(truth.yaw), s = std::sin(truth.yaw);
-      script_.emplace(opt_.duration, Vec3(c * dx + s * dy, -s * dx + c * dy, 0.0));
+      std::vector<Vec3> goals;
+      for (const BasePose& g : opt_.targets) {
+        const double dx = g.x - truth.x, dy = g.y - truth.y;
+        goals.emplace_back(c * dx + s * dy, -s * dx + c * dy, 0.0);
+        closest_.push_back(std::hypot(dx, dy));
+      }
+      script_.emplace(opt_.duration, goals);
       std::cout << os::cout_global_elapsed() << "demo started at simulated time " << stamp << " s" << std::endl;
     } else {
       // A gap in the sequence numbers is packages this node missed; a gap in the stamps
@@ -169,6 +193,9 @@ class Demo {
     const BasePose od{c0 * (odom.x - odom0_.x) + s0 * (odom.y - odom0_.y),
                       -s0 * (odom.x - odom0_.x) + c0 * (odom.y - odom0_.y), odom.yaw - odom0_.yaw};
     truth_path_.push_back(truth);
+    for (size_t k = 0; k < opt_.targets.size(); ++k) {
+      closest_[k] = std::min(closest_[k], std::hypot(opt_.targets[k].x - truth.x, opt_.targets[k].y - truth.y));
+    }
     odom_path_.push_back(od);
     times_.push_back(t);
 
@@ -222,7 +249,7 @@ class Demo {
     const std::string dir = fs::absolute(opt_.report).string();
     const std::vector<BasePose> odom_world = odom_in_world();
 
-    write_png(dir + "/trajectory.png", plot_paths(truth_path_, odom_world, opt_.target_x, opt_.target_y, 800, 600));
+    write_png(dir + "/trajectory.png", plot_paths(truth_path_, odom_world, opt_.targets, 800, 600));
     std::ofstream csv(dir + "/trajectory.csv");
     csv << "t,truth_x,truth_y,truth_theta,odom_x,odom_y,odom_theta\n";
     for (size_t i = 0; i < times_.size(); ++i) {
@@ -251,9 +278,15 @@ class Demo {
     s << "odometry_error_end_m: " << std::hypot(end_truth.x - end_odom.x, end_truth.y - end_odom.y) << "\n";
     s << "start_x_m: " << start_.x << "\nstart_y_m: " << start_.y << "\n";
     s << "end_x_m: " << end_truth.x << "\nend_y_m: " << end_truth.y << "\n";
-    s << "target_x_m: " << opt_.target_x << "\ntarget_y_m: " << opt_.target_y << "\n";
-    s << "target_distance_start_m: " << std::hypot(opt_.target_x - start_.x, opt_.target_y - start_.y) << "\n";
-    s << "target_distance_end_m: " << std::hypot(opt_.target_x - end_truth.x, opt_.target_y - end_truth.y) << "\n";
+    int reached = 0;
+    for (size_t k = 0; k < opt_.targets.size(); ++k) {
+      const BasePose& g = opt_.targets[k];
+      s << "target_" << k << ": " << g.x << " " << g.y << "\n";
+      s << "target_" << k << "_distance_start_m: " << std::hypot(g.x - start_.x, g.y - start_.y) << "\n";
+      s << "target_" << k << "_closest_m: " << closest_[k] << "\n";
+      if (closest_[k] <= DemoScript::kNear + 0.05) ++reached;
+    }
+    s << "targets_reached: " << reached << " of " << opt_.targets.size() << "\n";
     s << "caml_png: " << left.width << "x" << left.height << "\n";
     s << "camr_png: " << right.width << "x" << right.height << "\n";
     s << "voice_wav_samples: " << audio_.size() << "\n";
@@ -283,6 +316,7 @@ class Demo {
   BasePose start_, odom0_;
   long ticks_ = 0, dropped_ = 0, missed_ = 0;
   std::vector<BasePose> truth_path_, odom_path_;
+  std::vector<double> closest_;  // closest approach to each target so far [m]
   std::vector<double> times_;
   sensor_msgs::Image::ConstPtr caml_, camr_;
   std::vector<int16_t> audio_;

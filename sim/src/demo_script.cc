@@ -11,7 +11,8 @@ const Vec3 kFoveaInBase(0.18, 0.0, 0.16);
 
 }  // namespace
 
-DemoScript::DemoScript(double duration, const Vec3& target) : duration_(duration), target_(target) {}
+DemoScript::DemoScript(double duration, const std::vector<Vec3>& targets)
+    : duration_(duration), targets_(targets) {}
 
 DemoCommand DemoScript::step(double t, const BasePose& odom) {
   DemoCommand c;
@@ -24,25 +25,33 @@ DemoCommand DemoScript::step(double t, const BasePose& odom) {
 
   if (t >= 1.0 && t < duration_ - 1.0) c.wake = (wake_counter_++ % 5) == 0;
 
-  // Target in the robot's current base frame.
-  const double dx = target_.x - odom.x, dy = target_.y - odom.y;
-  const double cy = std::cos(odom.yaw), sy = std::sin(odom.yaw);
-  const Vec3 rel(cy * dx + sy * dy, -sy * dx + cy * dy, 0.0);
-
   if (t < 1.0) {
     phase_ = DemoPhase::kSettle;
     return c;
   }
-  if (phase_ != DemoPhase::kLookAround && std::hypot(dx, dy) > kNear) {
+  if (phase_ == DemoPhase::kSettle) phase_ = targets_.empty() ? DemoPhase::kLookAround : DemoPhase::kPursuit;
+  if (phase_ == DemoPhase::kLookAround && t >= look_until_ && target_ + 1 < static_cast<int>(targets_.size())) {
+    ++target_;
     phase_ = DemoPhase::kPursuit;
-    Vec3 d = rel - Vec3(kFoveaInBase.x, kFoveaInBase.y, 0.0);
-    d.z = 0.0;
-    c.push = true;
-    c.link = kLinkHead;
-    c.flags = kPushVelocity | kPushVecInFoot;
-    c.pushpos = kFovea;
-    c.pushvec = d.normalized() * kPushSpeed;
-    return c;
+  }
+  c.target = target_;
+  if (phase_ == DemoPhase::kPursuit) {
+    // The target in the robot's current base frame.
+    const Vec3& goal = targets_[target_];
+    const double dx = goal.x - odom.x, dy = goal.y - odom.y;
+    if (std::hypot(dx, dy) > kNear) {
+      const double cy = std::cos(odom.yaw), sy = std::sin(odom.yaw);
+      const Vec3 rel(cy * dx + sy * dy, -sy * dx + cy * dy, 0.0);
+      Vec3 d = rel - Vec3(kFoveaInBase.x, kFoveaInBase.y, 0.0);
+      d.z = 0.0;
+      c.push = true;
+      c.link = kLinkHead;
+      c.flags = kPushVelocity | kPushVecInFoot;
+      c.pushpos = kFovea;
+      c.pushvec = d.normalized() * kPushSpeed;
+      return c;
+    }
+    look_until_ = t + kLookTime;
   }
   phase_ = DemoPhase::kLookAround;
   c.push = true;

@@ -102,14 +102,20 @@ struct Canvas {
 }  // namespace
 
 RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePose>& odometry,
-                    double target_x, double target_y, int width, int height) {
+                    const std::vector<BasePose>& targets, int width, int height) {
   RgbImage img;
   img.width = width;
   img.height = height;
   img.rgb.assign(static_cast<size_t>(width) * height * 3, 255);
-  double x0 = target_x, x1 = target_x, y0 = target_y, y1 = target_y;
-  for (const auto* path : {&truth, &odometry}) {
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  bool first = true;
+  for (const auto* path : {&truth, &odometry, &targets}) {
     for (const BasePose& p : *path) {
+      if (first) {
+        x0 = x1 = p.x;
+        y0 = y1 = p.y;
+        first = false;
+      }
       x0 = std::min(x0, p.x);
       x1 = std::max(x1, p.x);
       y0 = std::min(y0, p.y);
@@ -141,9 +147,11 @@ RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePo
   for (size_t i = 1; i < odometry.size(); ++i) {
     c.line(px(odometry[i - 1].x), py(odometry[i - 1].y), px(odometry[i].x), py(odometry[i].y), red, 1);
   }
-  const double tx = px(target_x), ty = py(target_y);
-  c.line(tx - 8, ty - 8, tx + 8, ty + 8, green, 3);
-  c.line(tx - 8, ty + 8, tx + 8, ty - 8, green, 3);
+  for (const BasePose& t : targets) {
+    const double tx = px(t.x), ty = py(t.y);
+    c.line(tx - 8, ty - 8, tx + 8, ty + 8, green, 3);
+    c.line(tx - 8, ty + 8, tx + 8, ty - 8, green, 3);
+  }
   if (!truth.empty()) {
     const double sx = px(truth.front().x), sy = py(truth.front().y);
     for (int k = 0; k < 4; ++k) c.line(sx - 5, sy - 5 + k * 3, sx + 5, sy - 5 + k * 3, black, 2);

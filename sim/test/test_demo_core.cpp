@@ -13,7 +13,7 @@ namespace vesk_sim {
 namespace {
 
 TEST(DemoScript, SettlesThenPursuesTheTargetThenLooksAround) {
-  DemoScript s(20.0, Vec3(1.0, 1.0, 0.0));
+  DemoScript s(20.0, {Vec3(1.0, 1.0, 0.0), Vec3(-1.0, 0.0, 0.0)});
   const BasePose start;
   DemoCommand c = s.step(0.5, start);
   EXPECT_FALSE(c.push);
@@ -34,16 +34,27 @@ TEST(DemoScript, SettlesThenPursuesTheTargetThenLooksAround) {
   EXPECT_LT(c.pushvec.x, 0.0);
   EXPECT_LT(c.pushvec.y, 0.0);
 
-  // Near the target the base is left alone for good.
+  // Near the target the base is left alone for the look-around time, even if it moves.
   c = s.step(3.0, BasePose{0.8, 0.8, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   EXPECT_TRUE(c.flags & kPushNoBase);
+  EXPECT_EQ(c.target, 0);
   c = s.step(3.02, BasePose{0.0, 0.0, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
+  // Then the second target, behind the robot.
+  c = s.step(3.0 + DemoScript::kLookTime, BasePose{0.8, 0.8, 0.0});
+  EXPECT_EQ(s.phase(), DemoPhase::kPursuit);
+  EXPECT_EQ(c.target, 1);
+  EXPECT_LT(c.pushvec.x, 0.0);
+  // After the last target the robot keeps looking around.
+  s.step(6.0, BasePose{-0.9, 0.0, 0.0});
+  c = s.step(9.0, BasePose{-0.9, 0.0, 0.0});
+  EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
+  EXPECT_EQ(c.target, 1);
 }
 
 TEST(DemoScript, WakeRequestsAndCosmeticRanges) {
-  DemoScript s(6.0, Vec3(2.0, 0.0, 0.0));
+  DemoScript s(6.0, {Vec3(2.0, 0.0, 0.0)});
   int wakes = 0, early_or_late = 0;
   for (int tick = 0; tick < 300; ++tick) {
     const double t = tick * 0.02;
@@ -107,7 +118,7 @@ TEST(ReportFigures, SpreadRmsAndPathLength) {
 
 TEST(ReportFigures, PlotShowsBothPathsAndTheTarget) {
   const std::vector<BasePose> truth = {{0, 0, 0}, {1, 0, 0}}, odom = {{0, 0.5, 0}, {1, 0.5, 0}};
-  const RgbImage img = plot_paths(truth, odom, 1.0, 1.0, 200, 150);
+  const RgbImage img = plot_paths(truth, odom, {{1.0, 1.0, 0.0}}, 200, 150);
   int blue = 0, red = 0, green = 0;
   for (size_t i = 0; i < img.rgb.size(); i += 3) {
     blue += img.rgb[i] == 30 && img.rgb[i + 2] == 220;

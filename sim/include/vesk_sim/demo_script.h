@@ -3,10 +3,12 @@
 // Timeline over `duration` simulated seconds:
 //   0 s ... 1 s            settle: no pushes;
 //   1 s ... duration - 1 s wake requests to the voice (about 10 per second);
-//   1 s ... until near     pursuit: a velocity push on the head's fovea point towards the
-//                          target, given in the base frame, so that the head turns toward
-//                          the target and the body drives after it;
-//   near ... end           look around: sideways head pushes with no base motion.
+//   1 s ... until near     pursuit of the first target: a velocity push on the head's fovea
+//                          point towards the target, given in the base frame, so that the
+//                          head turns toward the target and the body drives after it;
+//   near ... + 2 s         look around: sideways head pushes with no base motion;
+//   then                   pursuit of the next target, and so on; after the last target
+//                          the robot looks around until the end.
 // Cosmetic joints move all the time: the tail wags, the ears flick and the eyes blink.
 #pragma once
 
@@ -14,6 +16,7 @@
 #include "vesk_sim/math3.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace vesk_sim {
 
@@ -31,27 +34,32 @@ struct DemoCommand {
   Vec3 pushpos, pushvec;    // [m] in the head frame; [m/s] in the base frame
   float cosmetic[6] = {};   // tail droop, tail wag, left ear, right ear, left eyelid, right eyelid
   bool wake = false;        // send a wake request to the voice this tick
+  int target = 0;           // index of the target pursued or last reached
 };
 
 enum class DemoPhase { kSettle, kPursuit, kLookAround };
 
 class DemoScript {
  public:
-  // `target` is the point to reach, in the base frame the robot started in [m].
-  DemoScript(double duration, const Vec3& target);
+  // `targets` are the points to reach in turn, in the base frame the robot started in [m].
+  DemoScript(double duration, const std::vector<Vec3>& targets);
 
   // The command for the tick at simulated time t [s] since the demo began, with the
   // robot's own estimate of its pose (odometry, start frame).
   DemoCommand step(double t, const BasePose& odom);
 
   DemoPhase phase() const { return phase_; }
+  int target() const { return target_; }
 
   static constexpr double kNear = 0.45;      // [m] pursuit ends this close to the target
   static constexpr double kPushSpeed = 0.2;  // [m/s] speed of the pursuit push
+  static constexpr double kLookTime = 2.0;   // [s] looking around between two targets
 
  private:
   double duration_;
-  Vec3 target_;
+  std::vector<Vec3> targets_;
+  int target_ = 0;
+  double look_until_ = 0.0;  // [s] end of the current look-around
   DemoPhase phase_ = DemoPhase::kSettle;
   int wake_counter_ = 0;
 };

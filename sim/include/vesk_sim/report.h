@@ -26,9 +26,10 @@ bool write_wav(const std::string& path, const std::vector<int16_t>& samples, int
 bool read_wav(const std::string& path, std::vector<int16_t>& samples, int& rate);
 
 // Draws the ground-truth path (blue) and the odometry path (red) of a robot, with a
-// 0.5 m grid, the start (black) and the target (green), scaled to fit both paths.
+// 0.5 m grid, the start (black) and the targets (green crosses; x and y in the yaw-free
+// poses), scaled to fit the paths and the targets.
 RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePose>& odometry,
-                    double target_x, double target_y, int width, int height);
+                    const std::vector<BasePose>& targets, int width, int height);
 
 // Standard deviation of all bytes of an image (0 for a uniform image).
 double image_spread(const RgbImage& image);
