@@ -101,8 +101,11 @@ bool write_file(const std::string& path, const std::string& text) {
     std::cout << "failed write \"" << path << "\"" << std::endl;
     return false;
   }
+  // A write that does not reach the disk (full device, I/O error) is a
+  // failure too, reported like one that cannot open the file.
   bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = (fclose(f) == 0) && ok;
+  if (!ok) std::cout << "failed write \"" << path << "\"" << std::endl;
   return ok;
 }
 

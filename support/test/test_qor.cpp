@@ -175,6 +175,11 @@ TEST_F(KitDirs, ReadAndWriteSmallFiles) {
   CoutCapture cap;
   EXPECT_FALSE(qor::write_file(root + "/no/such/dir/f", "x"));
   EXPECT_NE(std::string::npos, cap.str().find("failed write \"" + root + "/no/such/dir/f\"\n"));
+  // The device accepts the open but not the bytes: not reported as success.
+  if (qor::file_exists("/dev/full")) {
+    EXPECT_FALSE(qor::write_file("/dev/full", "x"));
+    EXPECT_NE(std::string::npos, cap.str().find("failed write \"/dev/full\"\n"));
+  }
 }
 
 TEST(Release, StringsBothWays) {
