@@ -367,6 +367,7 @@ double SimWorld::sim_time() const { return world_->SimTime().Double(); }
 size_t SimWorld::robot_count() const { return robots_.size(); }
 BasePose SimWorld::robot_pose(size_t i) const { return robots_.at(i)->base(); }
 double SimWorld::robot_height(size_t i) const { return robots_.at(i)->height(); }
+gazebo_standin::ModelPtr SimWorld::model(size_t i) const { return robots_.at(i)->model(); }
 
 void SimWorld::update_scene() {
   scene_.boxes.resize(static_boxes_);

@@ -64,6 +64,8 @@ class SimWorld {
   // Ground truth of robot i: base pose on the floor.
   BasePose robot_pose(size_t i) const;
   double robot_height(size_t i) const;
+  // The stand-in model of robot i (for hosts that drive its joint controller themselves).
+  gazebo_standin::ModelPtr model(size_t i) const;
   // Number of sensor reports made to the stand-in so far, by sensor type.
   unsigned long long camera_frames() const { return camera_frames_; }
 
