@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -187,20 +188,24 @@ class SimRobot {
   }
 
   void drive_joints(double dt) {
+    // One copy of the controller's gains and targets per step (as Gazebo's controller
+    // reads them once per update), then each joint by its scoped name.
+    const physics::JointControllerPtr jc = model_->GetJointController();
+    const std::map<std::string, gazebo::common::PID> pids = jc->GetPositionPIDs();
+    const std::map<std::string, double> targets = jc->GetPositions();
     for (size_t j = 0; j < desc_.joints.size(); ++j) {
       const JointDesc& jd = desc_.joints[j];
       if (jd.type != "revolute" && jd.type != "continuous") continue;
       double tau = 0.0;
-      gazebo::common::PID gains;
-      double target = 0.0;
-      if (gazebo_standin::JointPid(model_, scoped_[j], &gains) &&
-          gazebo_standin::JointTarget(model_, scoped_[j], &target)) {
-        if (!pid_set_[j] || !same_gains(gains, pid_[j])) {
-          pid_[j] = gains;
+      const auto pid = pids.find(scoped_[j]);
+      const auto target = targets.find(scoped_[j]);
+      if (pid != pids.end() && target != targets.end()) {
+        if (!pid_set_[j] || !same_gains(pid->second, pid_[j])) {
+          pid_[j] = pid->second;
           pid_[j].Reset();
           pid_set_[j] = true;
         }
-        tau = pid_[j].Update(q_[j].position - target, dt);
+        tau = pid_[j].Update(q_[j].position - target->second, dt);
       }
       JointParams p = jd.params;
       if (static_cast<int>(j) == wheel_l_ || static_cast<int>(j) == wheel_r_) {
