@@ -18,13 +18,26 @@
 
 class KinemodProcess {
  public:
-  KinemodProcess(const std::string& binary, const std::vector<std::string>& args) {
+  // `env` holds "NAME=value" entries that replace or add to the test's own
+  // environment for the child.
+  KinemodProcess(const std::string& binary, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env = {}) {
     // Everything the child needs is prepared before the fork: between fork
     // and exec it only calls async-signal-safe functions.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(binary.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      bool replaced = false;
+      for (const std::string& o : env)
+        replaced = replaced || entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+      if (!replaced) envp.push_back(*e);
+    }
+    for (const std::string& o : env) envp.push_back(const_cast<char*>(o.c_str()));
+    envp.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = fork();
@@ -33,7 +46,7 @@ class KinemodProcess {
       dup2(fds[1], STDERR_FILENO);
       close(fds[0]);
       close(fds[1]);
-      execv(binary.c_str(), argv.data());
+      execve(binary.c_str(), argv.data(), envp.data());
       _exit(127);
     }
     close(fds[1]);
@@ -69,7 +82,9 @@ class KinemodProcess {
     return out_;
   }
 
-  void interrupt() { kill(pid_, SIGINT); }
+  void interrupt() {
+    if (pid_ > 0 && !reaped_) kill(pid_, SIGINT);
+  }
 
   // Exit status, or -1 if the process did not end within `timeout_s` (it is
   // then killed), or 128 + signal if a signal ended it.

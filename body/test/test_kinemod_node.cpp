@@ -11,6 +11,11 @@
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -154,6 +159,8 @@ class KinemodNode : public testing::Test {
     if (proc_ && proc_->started()) {
       proc_->interrupt();
       proc_->wait_exit(kReplyS);
+      // In a sanitizer build the node reports undefined behaviour here.
+      EXPECT_EQ(proc_->output().find("runtime error:"), std::string::npos) << proc_->output();
     }
   }
 
@@ -394,6 +401,29 @@ TEST_F(KinemodNode, CtrlCEndsWithStatusZero) {
     at = out.find(line, at);
     ASSERT_NE(at, std::string::npos) << line << "\n" << out;
   }
+}
+
+TEST_F(KinemodNode, CtrlCWhileNoMasterAnswersEndsWithStatusZero) {
+  // A bound port that does not listen: connections to it are refused.
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const std::string uri = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
+  proc_.reset(new KinemodProcess(KINEMOD_BIN, {"robot=knomaster"}, {"ROS_MASTER_URI=" + uri}));
+  ASSERT_TRUE(proc_->started());
+  EXPECT_NE(proc_->wait_for("] **** WARNING **** \n\twaiting for the ROS master at " + uri + "\n", kStartS),
+            std::string::npos)
+      << proc_->output();
+  proc_->interrupt();
+  EXPECT_EQ(proc_->wait_exit(kReplyS), 0) << proc_->output();
+  EXPECT_EQ(proc_->output().find("entering main loop..."), std::string::npos) << proc_->output();
+  close(sock);
 }
 
 }  // namespace
