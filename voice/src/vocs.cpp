@@ -16,10 +16,17 @@ constexpr float kPulseStep = 0.04375f;  // 350 Hz / 8000 Hz [turns/sample]
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kFadeLevel = 0.02882353f;  // sound level at which the fade reaches 1
 
-// Wraps a phase in turns that moved by less than one turn back into [0, 1).
+// Wraps a phase in turns back into [0, 1). In normal use a phase moves by less
+// than a turn per step and one correction does it; inputs far out of range
+// can step it by many turns, and a small negative phase plus 1 can round to
+// exactly 1. Those take the fractional part instead (exact for |p| >= 1; 0
+// for phases too large to have one), so that a phase never stays stuck
+// outside its cycle once the inputs are sane again. NaN stays NaN, for the
+// caller's finiteness check.
 inline float wrap_turn(float p) {
   if (p >= 1.0f) p -= 1.0f;
   if (p < 0.0f) p += 1.0f;
+  if (!(p >= 0.0f && p < 1.0f)) p -= std::floor(p);
   return p;
 }
 
@@ -155,12 +162,7 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
       const float excite_pos = (excite > 0.0f) ? excite : 0.0f;  // NaN counts as 0
       s->rate = 0.064493f * (0.55f * excite_pos + 2.0f * drive) + 0.935507f * s->rate;
 
-      s->voc_phase += 0.02f * s->rate;
-      if (s->voc_phase >= 1.0f) {
-        s->voc_phase -= 1.0f;
-      } else if (s->voc_phase < 0.0f) {
-        s->voc_phase += 1.0f;
-      }
+      s->voc_phase = wrap_turn(s->voc_phase + 0.02f * s->rate);
 
       const float u = (s->voc_phase >= 0.95f) ? s->voc_phase - 0.95f : s->voc_phase + 0.05f;
       const float c = (cosf_approx_norm(u * u) + 1.0f) * 0.5f;

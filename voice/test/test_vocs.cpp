@@ -418,6 +418,39 @@ TEST(VocsTables, ResonatorRows) {
   EXPECT_NEAR(prev_f1, 790.0, 10.0);
 }
 
+// Phases advance by less than a turn in normal use, but inputs far out of
+// range (a valence of 1000 makes the vibrato factor about 1000) step them by
+// many turns at once. They must come back into [0, 1) as soon as the inputs
+// are sane again, or the pulse (and the tremolo and vocalisation cycle) would
+// stay stuck at one point of its cycle for ever.
+TEST(VocsStep, PhasesRecoverFromStepsOfManyTurns) {
+  VOCS_STATE s = started();
+  std::vector<int16_t> out;
+  run_blocks(&s, {1000.0f, 0.5f, 0.9f, 0.5f}, 5, &out);
+  ASSERT_TRUE(vocs_state_finite(&s));
+  // Phases left anywhere, up to where a float no longer has a fraction.
+  for (float far : {3e9f, -7e7f, 12.5f, -3.25f, 1.0f, -1e-9f}) {
+    VOCS_STATE t = s;
+    t.voc_phase = far;
+    t.trem_phase = -far;
+    t.pulse_phase = far;
+    std::vector<int16_t> after;
+    run_blocks(&t, kLively, 1, &after);
+    for (float phase : {t.pulse_phase, t.trem_phase, t.voc_phase}) {
+      EXPECT_GE(phase, 0.0f) << far;
+      EXPECT_LT(phase, 1.0f) << far;
+    }
+  }
+  // Driven out of range by the inputs alone, they are back after one block of
+  // sane inputs.
+  out.clear();
+  run_blocks(&s, kLively, 2, &out);
+  for (float phase : {s.pulse_phase, s.trem_phase, s.voc_phase}) {
+    EXPECT_GE(phase, 0.0f);
+    EXPECT_LT(phase, 1.0f);
+  }
+}
+
 TEST(VocsRestore, FiniteCheckAndRestore) {
   VOCS_STATE s = started();
   std::vector<int16_t> out;
