@@ -52,15 +52,9 @@ TEST(Float3, RotationsAreRightHanded) {
 TEST(Float3, InvalidAxisFailsAndLeavesVector) {
   for (int axis : {0, 4}) {
     float3 v = {1.0f, 2.0f, 3.0f};
-    std::string what;
-    const std::string out = capture_stdout([&] {
-      try {
-        float3_rotate(&v, static_cast<axis_xyz>(axis), 0.5f);
-      } catch (const std::runtime_error& e) {
-        what = e.what();
-      }
-    });
-    EXPECT_EQ(what, "unrecognised axis");
+    std::string out;
+    EXPECT_EQ(failure_of([&] { float3_rotate(&v, static_cast<axis_xyz>(axis), 0.5f); }, &out),
+              "unrecognised axis");
     EXPECT_EQ(out, "[ERROR] unrecognised axis\n");
     EXPECT_FLOAT3_EQ(v, (float3{1.0f, 2.0f, 3.0f}));
   }

@@ -24,19 +24,6 @@ KC_CHAIN make_chain() {
   return c;
 }
 
-std::string failure_of(const std::function<void()>& fn, std::string* out = nullptr) {
-  std::string what;
-  const std::string printed = capture_stdout([&] {
-    try {
-      fn();
-    } catch (const std::runtime_error& e) {
-      what = e.what();
-    }
-  });
-  if (out) *out = printed;
-  return what;
-}
-
 class ChainTest : public KinematicsTest {};
 
 TEST_F(ChainTest, ParentConversions) {

@@ -27,31 +27,10 @@ KC_CHAIN body_chain() {
   return c;
 }
 
-KC_PUSH make_push(int link, uint32_t flags, float3 pos, float3 vec) {
-  KC_PUSH p;
-  p.link = link;
-  p.flags = flags;
-  p.pushpos = pos;
-  p.pushvec = vec;
-  return p;
-}
-
 void expect_same_chain(const KC_CHAIN& a, const KC_CHAIN& b) {
   for (int i = 0; i < KC_NUM_LINKS; ++i) EXPECT_EQ(a.link[i].angle, b.link[i].angle) << "link " << i;
   EXPECT_EQ(a.pose_change.forward, b.pose_change.forward);
   EXPECT_EQ(a.pose_change.turn, b.pose_change.turn);
-}
-
-std::string failure_of(const std::function<void()>& fn) {
-  std::string what;
-  capture_stdout([&] {
-    try {
-      fn();
-    } catch (const std::runtime_error& e) {
-      what = e.what();
-    }
-  });
-  return what;
 }
 
 const KC_PUSH_DEBUG kUntouched = {{7, 7, 7}, {7, 7, 7}, {7, 7, 7}};

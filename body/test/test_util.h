@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "vesk_body/body_options.h"
 #include "vesk_body/float3.h"
+#include "vesk_body/kc_push.h"
 
 // Runs `fn` and returns what it wrote on standard output.
 inline std::string capture_stdout(const std::function<void()>& fn) {
@@ -20,6 +22,30 @@ inline std::string capture_stdout(const std::function<void()>& fn) {
     throw;
   }
   return testing::internal::GetCapturedStdout();
+}
+
+// Runs `fn`, which should raise; returns the message of the runtime error it
+// raised ("" if none) and, in *out, what it wrote on standard output.
+inline std::string failure_of(const std::function<void()>& fn, std::string* out = nullptr) {
+  std::string what;
+  const std::string printed = capture_stdout([&] {
+    try {
+      fn();
+    } catch (const std::runtime_error& e) {
+      what = e.what();
+    }
+  });
+  if (out) *out = printed;
+  return what;
+}
+
+inline KC_PUSH make_push(int link, uint32_t flags, float3 pos, float3 vec) {
+  KC_PUSH p;
+  p.link = link;
+  p.flags = flags;
+  p.pushpos = pos;
+  p.pushvec = vec;
+  return p;
 }
 
 inline bool contains(const std::string& text, const std::string& part) {
