@@ -61,6 +61,22 @@ void Output::Camera::publish_camera_info(const std_msgs::Header& header, unsigne
   pub_info.publish(info);
 }
 
+bool VESK_NET_INTERF_ROS::frame_holds(const VESK_MSG_FRAME* frame, size_t bytes) {
+  // A raw frame's size counts its pixels too: never copy more than the
+  // platform says it handed over.
+  if (frame->size < FRAME_HEADER_BYTES + static_cast<uint64_t>(bytes)) {
+    if (verbosity() > 0) {
+      os::warn("bad frame size " + std::to_string(frame->size) + " in publish_frame()");
+    }
+    return false;
+  }
+  if (bytes > 0 && frame->data == nullptr) {
+    if (verbosity() > 0) os::warn("frame without data in publish_frame()");
+    return false;
+  }
+  return true;
+}
+
 void VESK_NET_INTERF_ROS::publish_frame(const VESK_MSG_FRAME* frame) {
   if (frame->stream_index > 3) {
     if (verbosity() > 0) {
@@ -74,10 +90,7 @@ void VESK_NET_INTERF_ROS::publish_frame(const VESK_MSG_FRAME* frame) {
 
   if ((frame->flags & FRAME_FLAG_RAW) && cam.raw) {
     const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 3;
-    if (bytes > 0 && frame->data == nullptr) {
-      if (verbosity() > 0) os::warn("frame without data in publish_frame()");
-      return;
-    }
+    if (!frame_holds(frame, bytes)) return;
     sensor_msgs::Image& im = cam.image;
     im.header.seq = frame->seq;
     im.header.stamp = hw_clock ? platform_stamp(frame->clock) : ros::Time::now();
@@ -94,17 +107,9 @@ void VESK_NET_INTERF_ROS::publish_frame(const VESK_MSG_FRAME* frame) {
 
   if ((frame->flags & FRAME_FLAG_JPEG) && !cam.raw) {
     // A size below the header would wrap the data length: drop the frame.
-    if (frame->size < FRAME_HEADER_BYTES) {
-      if (verbosity() > 0) {
-        os::warn("bad frame size " + std::to_string(frame->size) + " in publish_frame()");
-      }
-      return;
-    }
+    if (!frame_holds(frame, 0)) return;
     const size_t bytes = frame->size - FRAME_HEADER_BYTES;
-    if (bytes > 0 && frame->data == nullptr) {
-      if (verbosity() > 0) os::warn("frame without data in publish_frame()");
-      return;
-    }
+    if (!frame_holds(frame, bytes)) return;
     sensor_msgs::CompressedImage& im = cam.compressed;
     im.header.seq = frame->seq;
     im.header.stamp = hw_clock ? platform_stamp(frame->clock) : ros::Time::now();

@@ -214,9 +214,13 @@ void Odometry::step(float left, float right) {
   v = (left + right) * 0.5f;
   omega = (right - left) * ODOM_INV_TRACK;
   const float d = v * ODOM_TICK_S;
-  x += std::cos(theta) * d;
-  y += std::sin(theta) * d;
-  theta += omega * ODOM_TICK_S;
+  const float nx = x + std::cos(theta) * d;
+  const float ny = y + std::sin(theta) * d;
+  const float nt = theta + omega * ODOM_TICK_S;
+  if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nt)) return;
+  x = nx;
+  y = ny;
+  theta = nt;
 }
 
 // ---- platform clock ------------------------------------------------------------------
@@ -231,6 +235,21 @@ int64_t unwrap_platform_clock(int64_t& last_us, int32_t stamp_us) {
   }
   last_us = t;
   return t;
+}
+
+uint64_t platform_stamp_ns(uint64_t base_ns, int64_t t_us) {
+  // Both terms are limited to +-STAMP_MAX_NS (below 2^62), so the sum cannot overflow.
+  constexpr int64_t kMax = static_cast<int64_t>(STAMP_MAX_NS);
+  const int64_t base = base_ns > STAMP_MAX_NS ? kMax : static_cast<int64_t>(base_ns);
+  int64_t t_ns = kMax;
+  if (t_us < -(kMax / 1000)) {
+    t_ns = -kMax;
+  } else if (t_us <= kMax / 1000) {
+    t_ns = t_us * 1000;
+  }
+  const int64_t ns = base + t_ns;
+  if (ns < 0) return 0;
+  return ns > kMax ? STAMP_MAX_NS : static_cast<uint64_t>(ns);
 }
 
 // ---- camera calibration ----------------------------------------------------------

@@ -21,9 +21,10 @@ VESK_NET_INTERF_ROS::VESK_NET_INTERF_ROS(VESK_NET_CONFIG* net_config, VESK_TOOL_
       nh_(net_config->robot_name),
       root_("/" + net_config->robot_name),
       output_(net_config->net_flags) {
+  // A node handle that is not usable fails before anything is printed.
+  if (!nh_.ok()) os::fail("bad doggie");
   // Stream packets preset, records reset, ttls full, initial flags in force.
   inbuf_.init(net_config_->initial_flags, tool_config_);
-  if (!nh_.ok()) os::fail("bad doggie");
 
   const bool sim = (net_config_->net_flags & NET_FLAG_SIM) != 0;
   output_.camera[0].init(nh_, sim, camera_names[0]);

@@ -81,6 +81,9 @@ struct Output {
 
   explicit Output(uint32_t net_flags);
 
+  // Copies every part of the package from the message of the same name.
+  void fill_package();
+
   uint32_t seq = 0;
   TF tf;
 
@@ -146,6 +149,9 @@ class VESK_NET_INTERF_ROS {
   int verbosity() const { return tool_config_->verbosity; }
   // Stamp of a platform clock reading (NET_FLAG_HW_CLOCK).
   ros::Time platform_stamp(int32_t clock_us);
+  // True when the frame's size holds `bytes` of data behind the header and
+  // the data are there; otherwise warns and the frame is dropped.
+  bool frame_holds(const VESK_MSG_FRAME* frame, size_t bytes);
   void publish_static_tf(const std_msgs::Header& header);
 
   VESK_NET_CONFIG* net_config_;

@@ -142,19 +142,7 @@ Output::Output(uint32_t /*net_flags*/) {
   mics.data.assign(MICS_CHANNELS * MICS_SAMPLES, 0);
 
   // The package's parts start as copies so that their buffers exist already.
-  package.battery = battery;
-  package.cliff = cliff;
-  package.imu_head = imu_head;
-  package.imu_body = imu_body;
-  package.kinematic_joints = kinematic_joints;
-  package.light = light;
-  package.odom = odom;
-  package.sonar = sonar;
-  package.stream = stream;
-  package.wheel_speed_cmd = wheel_speed_cmd;
-  package.wheel_speed_back_emf = wheel_speed_back_emf;
-  package.wheel_speed_opto = wheel_speed_opto;
-  package.wheel_effort_pwm = wheel_effort_pwm;
+  fill_package();
 
   dynamic_tf.resize(sizeof(kChainTf) / sizeof(kChainTf[0]));
   for (size_t i = 0; i < dynamic_tf.size(); ++i) {
@@ -168,12 +156,33 @@ Output::Output(uint32_t /*net_flags*/) {
   map_tf.child_frame_id = "odom";
 }
 
+void Output::fill_package() {
+  package.battery = battery;
+  package.cliff = cliff;
+  package.dip = dip;
+  package.flags = flags;
+  package.imu_head = imu_head;
+  package.imu_body = imu_body;
+  package.kinematic_joints = kinematic_joints;
+  package.light = light;
+  package.odom = odom;
+  package.sonar = sonar;
+  package.stream = stream;
+  package.touch_body = touch_body;
+  package.touch_head = touch_head;
+  package.wheel_speed_cmd = wheel_speed_cmd;
+  package.wheel_speed_back_emf = wheel_speed_back_emf;
+  package.wheel_speed_opto = wheel_speed_opto;
+  package.wheel_effort_pwm = wheel_effort_pwm;
+  package.body_pose = body_pose;
+}
+
 ros::Time VESK_NET_INTERF_ROS::platform_stamp(int32_t clock_us) {
   const int64_t t = unwrap_platform_clock(output_.clock_last_us, clock_us);
   if (output_.clock_base.isZero()) output_.clock_base = ros::Time::now();
-  ros::Duration d;
-  d.fromNSec(t * 1000);
-  return output_.clock_base + d;
+  ros::Time stamp;
+  stamp.fromNSec(platform_stamp_ns(output_.clock_base.toNSec(), t));
+  return stamp;
 }
 
 void VESK_NET_INTERF_ROS::publish_static_tf(const std_msgs::Header& header) {
@@ -321,28 +330,9 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   }
 
   // 20. Everything once more in one package.
-  vesk2_msg::sensors_package& p = o.package;
-  p.header.seq = header.seq;
-  p.header.stamp = header.stamp;
-  p.battery = o.battery;
-  p.cliff = o.cliff;
-  p.dip = o.dip;
-  p.flags = o.flags;
-  p.imu_head = o.imu_head;
-  p.imu_body = o.imu_body;
-  p.kinematic_joints = o.kinematic_joints;
-  p.light = o.light;
-  p.odom = o.odom;
-  p.sonar = o.sonar;
-  p.stream = o.stream;
-  p.touch_body = o.touch_body;
-  p.touch_head = o.touch_head;
-  p.wheel_speed_cmd = o.wheel_speed_cmd;
-  p.wheel_speed_back_emf = o.wheel_speed_back_emf;
-  p.wheel_speed_opto = o.wheel_speed_opto;
-  p.wheel_effort_pwm = o.wheel_effort_pwm;
-  p.body_pose = o.body_pose;
-  o.pub_package.publish(p);
+  stamp(o.package.header);
+  o.fill_package();
+  o.pub_package.publish(o.package);
 
   // 21-23. Deliver pending control messages, then hand over the commands.
   ros::spinOnce();

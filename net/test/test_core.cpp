@@ -276,6 +276,28 @@ TEST(Odometry, UsesHeadingBeforeTurn) {
   EXPECT_NEAR(o.y, std::sin(th) * 0.01, 1e-7);
 }
 
+TEST(Odometry, NonFiniteSpeedsLeavePoseAlone) {
+  const float nan = std::nanf("");
+  const float inf = HUGE_VALF;
+  const float bad[][2] = {{nan, 0.1f}, {0.1f, nan}, {inf, inf}, {-inf, 0.0f}, {3e38f, 3e38f}};
+  for (const auto& b : bad) {
+    vesk::Odometry o;
+    o.step(0.1f, 0.2f);
+    const float x = o.x, y = o.y, theta = o.theta;
+    o.step(b[0], b[1]);
+    EXPECT_EQ(o.x, x) << b[0] << " " << b[1];
+    EXPECT_EQ(o.y, y) << b[0] << " " << b[1];
+    EXPECT_EQ(o.theta, theta) << b[0] << " " << b[1];
+    // The tick's own speeds are still reported as they came.
+    EXPECT_FALSE(std::isfinite(o.v) && std::isfinite(o.omega)) << b[0] << " " << b[1];
+    // The next good reading integrates from where the pose was.
+    o.step(0.1f, 0.1f);
+    EXPECT_NEAR(o.x, x + std::cos(theta) * 0.002f, 1e-7);
+    EXPECT_NEAR(o.y, y + std::sin(theta) * 0.002f, 1e-7);
+    EXPECT_EQ(o.theta, theta);
+  }
+}
+
 // ---- platform clock ---------------------------------------------------------------
 
 TEST(PlatformClock, UnwrapsAcrossWrap) {
@@ -300,6 +322,26 @@ TEST(PlatformClock, SmallStepBackStaysBack) {
   vesk::unwrap_platform_clock(last, 400000000);
   EXPECT_EQ(vesk::unwrap_platform_clock(last, 399980000), 399980000);
   EXPECT_EQ(vesk::unwrap_platform_clock(last, 600000000), 600000000);
+}
+
+TEST(PlatformClock, StampOnTimeBase) {
+  const uint64_t base = 1700000000ull * 1000000000ull + 5;
+  EXPECT_EQ(vesk::platform_stamp_ns(base, 0), base);
+  EXPECT_EQ(vesk::platform_stamp_ns(base, 20000), base + 20000000ull);
+  EXPECT_EQ(vesk::platform_stamp_ns(base, -400000000), base - 400000000000ull);
+  // First reading past half a wrap unwraps below zero; a small time base
+  // (simulated time just started) must not give a time before zero.
+  int64_t last = 0;
+  const int64_t t = vesk::unwrap_platform_clock(last, 600000000);
+  EXPECT_EQ(t, -400000000);
+  EXPECT_EQ(vesk::platform_stamp_ns(20000000, t), 0u);
+  EXPECT_EQ(vesk::platform_stamp_ns(0, -1), 0u);
+  // Nor one past the largest time a stamp can hold.
+  EXPECT_EQ(vesk::platform_stamp_ns(vesk::STAMP_MAX_NS - 1000, 2), vesk::STAMP_MAX_NS);
+  EXPECT_EQ(vesk::platform_stamp_ns(UINT64_MAX, 0), vesk::STAMP_MAX_NS);
+  EXPECT_EQ(vesk::platform_stamp_ns(base, INT64_MAX), vesk::STAMP_MAX_NS);
+  EXPECT_EQ(vesk::platform_stamp_ns(base, INT64_MIN), 0u);
+  EXPECT_EQ(vesk::platform_stamp_ns(0, 4294967295999999ll), 4294967295999999000ull);
 }
 
 // ---- camera calibration ---------------------------------------------------------

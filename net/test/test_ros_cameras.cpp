@@ -1,4 +1,5 @@
 // Camera frames, microphone blocks and log texts through real topics.
+#include <geometry_msgs/TwistStamped.h>
 #include <sensor_msgs/CameraInfo.h>
 #include <sensor_msgs/CompressedImage.h>
 #include <sensor_msgs/Image.h>
@@ -42,7 +43,7 @@ TEST(Cameras, RawFrameInSimulation) {
   ASSERT_TRUE(img.connected() && gaze.connected());
   std::vector<uint8_t> pixels(640 * 360 * 3);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7);
-  VESK_MSG_FRAME f = make_frame(0, FRAME_FLAG_RAW, 640, 360, pixels, 0);
+  VESK_MSG_FRAME f = make_frame(0, FRAME_FLAG_RAW, 640, 360, pixels, 40 + 640 * 360 * 3);
   r.interf->publish_frame(&f);
   ASSERT_TRUE(wait_until([&] { return !img.got.empty(); }));
   const sensor_msgs::Image& m = img.last();
@@ -58,7 +59,7 @@ TEST(Cameras, RawFrameInSimulation) {
   std::vector<uint8_t> small(8 * 4 * 3, 9);
   VESK_MSG_FRAME j = make_frame(0, FRAME_FLAG_JPEG, 8, 4, small, 40 + 10);
   r.interf->publish_frame(&j);
-  VESK_MSG_FRAME g = make_frame(3, FRAME_FLAG_RAW, 8, 4, small, 0);
+  VESK_MSG_FRAME g = make_frame(3, FRAME_FLAG_RAW, 8, 4, small, 40 + 8 * 4 * 3);
   r.interf->publish_frame(&g);
   ASSERT_TRUE(wait_until([&] { return !gaze.got.empty(); }));
   settle();
@@ -125,6 +126,56 @@ TEST(Cameras, BadFramesAreDropped) {
   r.interf->publish_frame(&empty);
   ASSERT_TRUE(wait_until([&] { return !img.got.empty(); }));
   EXPECT_TRUE(img.last().data.empty());
+}
+
+// A raw frame whose size cannot hold its pixels is dropped, never read past.
+TEST(Cameras, ShortRawFrameIsDropped) {
+  Robot r(NET_FLAG_SIM, 1);
+  Collector<sensor_msgs::Image> img(test_nh(), r.topic("sensors/camr"));
+  ASSERT_TRUE(img.connected());
+  std::vector<uint8_t> pixels(4 * 2 * 3, 7);
+  testing::internal::CaptureStdout();
+  for (uint32_t size : {0u, 39u, 40u + 4 * 2 * 3 - 1}) {
+    VESK_MSG_FRAME f = make_frame(1, FRAME_FLAG_RAW, 4, 2, pixels, size);
+    r.interf->publish_frame(&f);
+  }
+  VESK_MSG_FRAME no_data = make_frame(1, FRAME_FLAG_RAW, 4, 2, pixels, 40 + 4 * 2 * 3);
+  no_data.data = nullptr;
+  r.interf->publish_frame(&no_data);
+  settle();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(has(out, "**** WARNING **** \n\tbad frame size 0 in publish_frame()\n")) << out;
+  EXPECT_TRUE(has(out, "**** WARNING **** \n\tbad frame size 39 in publish_frame()\n")) << out;
+  EXPECT_TRUE(has(out, "**** WARNING **** \n\tbad frame size 63 in publish_frame()\n")) << out;
+  EXPECT_TRUE(has(out, "**** WARNING **** \n\tframe without data in publish_frame()\n")) << out;
+  EXPECT_TRUE(img.got.empty());
+  // Exactly the pixels, or more than they need: published, pixels only.
+  for (uint32_t size : {40u + 4 * 2 * 3, 1000u}) {
+    VESK_MSG_FRAME f = make_frame(1, FRAME_FLAG_RAW, 4, 2, pixels, size);
+    r.interf->publish_frame(&f);
+  }
+  ASSERT_TRUE(wait_until([&] { return img.got.size() >= 2; }));
+  for (const sensor_msgs::Image& m : img.got) EXPECT_EQ(m.data, pixels);
+}
+
+// With the platform clock, frames and ticks share one unwrapped clock: a
+// frame taken just after the clock wrapped is stamped just after the tick
+// before the wrap.
+TEST(Cameras, HardwareClockFrameStamps) {
+  Robot r(NET_FLAG_SIM | NET_FLAG_HW_CLOCK);
+  Collector<sensor_msgs::Image> img(test_nh(), r.topic("sensors/caml"));
+  Collector<geometry_msgs::TwistStamped> vel(test_nh(), r.topic("sensors/body_vel"));
+  ASSERT_TRUE(img.connected() && vel.connected());
+  r.platform.set_clock(999990000);
+  r.tick();
+  std::vector<uint8_t> pixels(2 * 2 * 3, 1);
+  VESK_MSG_FRAME f = make_frame(0, FRAME_FLAG_RAW, 2, 2, pixels, 40 + 2 * 2 * 3);
+  f.clock = 10000;
+  r.interf->publish_frame(&f);
+  r.tick();  // the platform clock reads 10000 as well
+  ASSERT_TRUE(wait_until([&] { return !img.got.empty() && vel.got.size() >= 2; }));
+  EXPECT_EQ((img.last().header.stamp - vel.got[0].header.stamp).toNSec(), 20000000);
+  EXPECT_EQ(img.last().header.stamp, vel.got[1].header.stamp);
 }
 
 TEST(Streams, MicrophoneLayout) {

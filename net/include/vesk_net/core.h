@@ -88,7 +88,10 @@ struct Odometry {
   float omega = 0.0f;  // last turn rate [rad/s]
 
   // Integrates one tick of left and right wheel speeds [m/s]; both position
-  // updates use the heading from before this tick's turn.
+  // updates use the heading from before this tick's turn. v and omega always
+  // take this tick's values, but a tick that would leave the pose not finite
+  // (a NaN or infinite speed from a faulty sensor) is not integrated, so that
+  // one bad reading cannot spoil the pose for good.
   void step(float left, float right);
 };
 
@@ -100,6 +103,14 @@ constexpr int64_t PLATFORM_CLOCK_WRAP_US = 1000000000;
 // against the last unwrapped value `last_us`, which it updates. Jumps of more
 // than half a wrap are taken as a wrap in the other direction.
 int64_t unwrap_platform_clock(int64_t& last_us, int32_t stamp_us);
+
+// Largest time a ROS stamp can hold [ns]: 2^32 - 1 seconds and 999999999 ns.
+constexpr uint64_t STAMP_MAX_NS = 4294967295ull * 1000000000ull + 999999999ull;
+
+// The stamp [ns] of unwrapped platform time `t_us` on top of the time base
+// `base_ns`, limited to 0 .. STAMP_MAX_NS: a platform clock far behind (or
+// ahead of) the base gives the nearest valid stamp instead of an invalid time.
+uint64_t platform_stamp_ns(uint64_t base_ns, int64_t t_us);
 
 // ---- camera calibration ----------------------------------------------------------
 

@@ -159,10 +159,12 @@ struct VESK_PLATFORM_PARS {
 // One camera frame: the 40-byte wire header, then a pointer to the frame data
 // (width x height x 3 bytes of RGB, or size - 40 bytes of JPEG). A platform
 // that holds the wire form contiguously points `data` just past the header.
-// The data need only stay valid during publish_frame.
+// The data need only stay valid during publish_frame, which never reads more
+// than `size` - 40 bytes of them: a frame whose size cannot hold its pixels
+// (raw) or its header (JPEG) is dropped with a warning.
 struct VESK_MSG_FRAME {
   uint8_t reserved0[4];
-  uint32_t size;          // total bytes including the 40-byte header
+  uint32_t size;          // total bytes including the 40-byte header (raw frames too)
   uint8_t reserved1[8];
   uint16_t seq;           // frame sequence number
   uint8_t stream_index;   // 0 left eye, 1 right eye, 2 overhead, 3 gaze
