@@ -7,9 +7,8 @@
 // on a shared machine than a single p99.
 //
 //   bench_latency [samples per round] [rounds]     (default 400 x 5 per target)
-#include <ros/ros.h>
-
 #include <geometry_msgs/TwistStamped.h>
+#include <ros/ros.h>
 #include <vesk2_msg/push.h>
 
 #include <algorithm>
@@ -126,8 +125,8 @@ int main(int argc, char** argv) {
   const auto half = std::chrono::milliseconds(10);
   std::vector<double> all_k, all_e, p99_diffs;
   int total_lost_k = 0, total_lost_e = 0;
-  std::printf("push -> answer latency on loopback, 50 Hz each, %d rounds of %d (+%d warm-up) samples\n", rounds,
-              samples, kWarmUp);
+  std::printf("push -> answer latency on loopback, 50 Hz each, %d rounds of %d (+%d warm-up) samples\n",
+              rounds, samples, kWarmUp);
   for (int round = 0; round <= rounds && ros::ok(); ++round) {
     const int n = round == 0 ? kWarmUp : samples;  // round 0 wakes the node up
     Clock::time_point tick = Clock::now();
@@ -156,9 +155,10 @@ int main(int argc, char** argv) {
   std::printf("all rounds\n");
   report("echo relay (baseline)", all_e, total_lost_e);
   report("kinemod push->cmd_vel", all_k, total_lost_k);
-  std::printf("kinemod - echo: p50 %+.1f us, p99 %+.1f us (pooled); median over rounds of p99 difference %+.1f us\n",
-              percentile(all_k, 50) - percentile(all_e, 50), percentile(all_k, 99) - percentile(all_e, 99),
-              percentile(p99_diffs, 50));
+  std::printf(
+      "kinemod - echo: p50 %+.1f us, p99 %+.1f us (pooled); median over rounds of p99 difference %+.1f us\n",
+      percentile(all_k, 50) - percentile(all_e, 50), percentile(all_k, 99) - percentile(all_e, 99),
+      percentile(p99_diffs, 50));
   std::printf("ratios kinemod / echo: p50 %.2f, p99 %.2f (pooled)\n",
               percentile(all_k, 50) / std::max(1e-9, percentile(all_e, 50)),
               percentile(all_k, 99) / std::max(1e-9, percentile(all_e, 99)));

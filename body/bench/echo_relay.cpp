@@ -1,9 +1,8 @@
 // Baseline of the latency benchmark: the plainest roscpp relay. Each push on
 // "/bench_echo/in" is answered at once with a TwistStamped on
 // "/bench_echo/out", from inside ros::spin().
-#include <ros/ros.h>
-
 #include <geometry_msgs/TwistStamped.h>
+#include <ros/ros.h>
 #include <vesk2_msg/push.h>
 
 namespace {

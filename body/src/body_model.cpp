@@ -13,8 +13,8 @@ void body_initChain(KC_CHAIN* chain, std::string name) {
   KC_LINK* link = chain->link;
   kc_initLink(chain, &link[KC_LINK_FOOT], "FOOT", {0.0f, 0.0f, 0.0f}, 0.0f, AXIS_Z, KC_ANGLE_NONE,
               KC_ANGLE_NONE);
-  kc_initLink(chain, &link[KC_LINK_BODY], "BODY", {0.0f, 0.0f, 0.045f}, BODY_TILT_RAD, AXIS_Y,
-              BODY_TILT_RAD, BODY_TILT_RAD);
+  kc_initLink(chain, &link[KC_LINK_BODY], "BODY", {0.0f, 0.0f, 0.045f}, BODY_TILT_RAD, AXIS_Y, BODY_TILT_RAD,
+              BODY_TILT_RAD);
   kc_initLink(chain, &link[KC_LINK_NECK], "NECK", {0.0022f, 0.0f, 0.0357f}, BODY_LIFT_RAD, AXIS_Y,
               BODY_LIFT_MIN_RAD, BODY_LIFT_MAX_RAD);
   kc_initLink(chain, &link[KC_LINK_GMBL], "GMBL", {0.0f, 0.0f, 0.1201f}, 0.0f, AXIS_Z, -BODY_YAW_MAX_RAD,

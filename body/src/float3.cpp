@@ -1,8 +1,8 @@
 #include "vesk_body/float3.h"
 
-#include <cmath>
-
 #include <vesk_support/os.h>
+
+#include <cmath>
 
 float float3_modulus(const float3* v) {
   const float xy = v->x * v->x + v->y * v->y;

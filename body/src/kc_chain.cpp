@@ -1,10 +1,10 @@
 #include "vesk_body/kc_chain.h"
 
+#include <vesk_support/os.h>
+
 #include <cmath>
 #include <iostream>
 #include <stdexcept>
-
-#include <vesk_support/os.h>
 
 #include "vesk_body/body_options.h"
 
@@ -128,7 +128,8 @@ void kc_dumpLink(const KC_LINK* link) {
   std::cout << os::cout_global_elapsed() << name << " [" << double(t.x) << "," << double(t.y) << ","
             << double(t.z) << "] @ " << double(link->angle * kDegPerRad) << "deg (";
   std::cout << os::cout_global_elapsed() << axis_letter(link->axis);
-  std::cout << os::cout_global_elapsed() << ")" << "\n";
+  std::cout << os::cout_global_elapsed() << ")"
+            << "\n";
 }
 
 void kc_dumpChain(const KC_CHAIN* chain) {

@@ -1,10 +1,10 @@
 #include "vesk_body/kc_push.h"
 
+#include <vesk_support/os.h>
+
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-
-#include <vesk_support/os.h>
 
 #include "vesk_body/body_options.h"
 
@@ -17,9 +17,7 @@ void trace_vec(const char* label, const float3& v) {
             << double(v.z) << "]\n";
 }
 
-void trace_angle(float d) {
-  std::cout << os::cout_global_elapsed() << "angle_delta: " << double(d) << "\n";
-}
+void trace_angle(float d) { std::cout << os::cout_global_elapsed() << "angle_delta: " << double(d) << "\n"; }
 
 void push_warning(const char* msg) {
   if (body_opt.log > 0) os::warn(msg);

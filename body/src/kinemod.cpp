@@ -5,15 +5,16 @@
 // node reports its own joint angles on "control/kinematic_joints", unless it
 // sleeps: half a second without a push or reset sends it to sleep, the next
 // push or reset wakes it.
+#include <geometry_msgs/TwistStamped.h>
 #include <ros/callback_queue.h>
 #include <ros/ros.h>
-
-#include <geometry_msgs/TwistStamped.h>
 #include <sensor_msgs/JointState.h>
 #include <std_msgs/Float32.h>
 #include <std_msgs/UInt32.h>
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_support/node.h>
+#include <vesk_support/os.h>
 
 #include <cfloat>
 #include <cmath>
@@ -21,18 +22,15 @@
 #include <iostream>
 #include <memory>
 
-#include <vesk_support/node.h>
-#include <vesk_support/os.h>
-
 #include "vesk_body/body_model.h"
 #include "vesk_body/body_options.h"
 
 namespace {
 
-constexpr float kSleepAfterS = 0.5f;         // idle time before going to sleep
-constexpr unsigned kAsleepPollMs = 100;      // idle pass while asleep
-constexpr double kAwakeIdleWaitS = 0.001;    // longest idle wait while awake
-constexpr unsigned kMasterPollMs = 100;      // retry period while no master answers
+constexpr float kSleepAfterS = 0.5f;                     // idle time before going to sleep
+constexpr unsigned kAsleepPollMs = 100;                  // idle pass while asleep
+constexpr double kAwakeIdleWaitS = 0.001;                // longest idle wait while awake
+constexpr unsigned kMasterPollMs = 100;                  // retry period while no master answers
 constexpr float3 kFoveaInHead = {0.125f, 0.0f, 0.035f};  // [m], HEAD frame
 
 // Node handle first: members are released in reverse order, so the
@@ -160,9 +158,7 @@ void say(const char* line) { std::cout << os::cout_global_elapsed() << line << s
 // Idle wait of an awake pass: returns as soon as a message is queued (its
 // handler then runs here), after at most 1 ms otherwise, so that Ctrl-C and
 // the sleep timer are still polled.
-void idle_wait_awake() {
-  ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kAwakeIdleWaitS));
-}
+void idle_wait_awake() { ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kAwakeIdleWaitS)); }
 
 void main_loop() {
   geometry_msgs::TwistStamped cmd_vel;

@@ -33,7 +33,8 @@ TEST_F(BodyModelTest, InitialPoseAndDump) {
   EXPECT_TRUE(kc_m.initialised);
   EXPECT_EQ(state_reset_m.lift, 0.5934119f);
   EXPECT_FLOAT3_EQ(body_getTranslation_m(2), (float3{0.0022f, 0.0f, 0.0357f}));
-  for (int bad : {-1, 5}) EXPECT_EQ(failure_of([&] { body_getTranslation_m(bad); }), "[kinemod] failed assert");
+  for (int bad : {-1, 5})
+    EXPECT_EQ(failure_of([&] { body_getTranslation_m(bad); }), "[kinemod] failed assert");
 
   kc_m = KC_CHAIN();
   EXPECT_EQ(capture_stdout([] { body_init(); }), "");  // "info": no dump
@@ -42,8 +43,9 @@ TEST_F(BodyModelTest, InitialPoseAndDump) {
   const std::string out = capture_stdout([] { body_init(); });
   size_t at = out.find("---- KC CHAIN \"motor\"");
   EXPECT_NE(at, std::string::npos) << out;
-  for (const char* line : {"] FOOT [0,0,0] @ 0deg ([", "] BODY [0,0,0.045] @ -6", "] NECK [0.0022,0,0.0357] @ 34",
-                           "] GMBL [0,0,0.1201] @ 0deg ([", "] HEAD [0,0,0] @ 0deg (["}) {
+  for (const char* line :
+       {"] FOOT [0,0,0] @ 0deg ([", "] BODY [0,0,0.045] @ -6", "] NECK [0.0022,0,0.0357] @ 34",
+        "] GMBL [0,0,0.1201] @ 0deg ([", "] HEAD [0,0,0] @ 0deg (["}) {
     at = out.find(line, at);
     EXPECT_NE(at, std::string::npos) << line << "\n" << out;
   }

@@ -77,8 +77,8 @@ TEST_F(ChainTest, BadIndexFailsAfterPartialPath) {
   const KC_CHAIN c = make_chain();
   const float3 start = {0.1f, 0.2f, 0.3f};
   const struct {
-    int from, to;    // the failing change
-    int ok_to;       // the valid part of its path, applied before the failure
+    int from, to;  // the failing change
+    int ok_to;     // the valid part of its path, applied before the failure
     bool relative;
   } cases[] = {{5, 0, 5, false}, {0, 5, 4, false}, {4, -2, -1, false}, {4, -2, -1, true}, {-3, 0, -3, true}};
   for (const auto& k : cases) {
@@ -165,10 +165,10 @@ TEST_F(ChainTest, Dump) {
   const std::string out = capture_stdout([&] { kc_dumpChain(&c); });
   std::ostringstream deg;
   deg << double(-0.3f * 57.29578f);
-  for (const std::string& piece : {std::string("] ---- KC CHAIN \"test\" ------------------\n"),
-                                   "] L0 [0.01,0,0.03] @ " + deg.str() + "deg ([", std::string("] Z["),
-                                   std::string("] ?["), std::string("] )\n"),
-                                   std::string("] --------------------------------\n")})
+  for (const std::string& piece :
+       {std::string("] ---- KC CHAIN \"test\" ------------------\n"),
+        "] L0 [0.01,0,0.03] @ " + deg.str() + "deg ([", std::string("] Z["), std::string("] ?["),
+        std::string("] )\n"), std::string("] --------------------------------\n")})
     EXPECT_TRUE(contains(out, piece)) << piece << "\n" << out;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 7);
 

@@ -110,10 +110,10 @@ TEST_F(PushTest, BaseStageA) {
     float3 p, v;
     float forward, turn;
   } cases[] = {
-      {{0.1f, 0, 0}, {0.05f, 0, 0}, 0.05f, 0.0f},                                  // straight ahead
-      {{0.1f, 0, 0}, {0, 0.1f, 0}, std::sqrt(0.02f) - 0.1f, kPiF / 4.0f},          // forward, then turn
-      {{0.1f, 0.05f, 0.3f}, {0, 0, 0}, 0.0f, 0.0f},                                // zero vector, ahead
-      {{-0.1f, 0, 0}, {0, 0, 0}, 0.2f, kPiF},                                      // zero vector, behind
+      {{0.1f, 0, 0}, {0.05f, 0, 0}, 0.05f, 0.0f},                          // straight ahead
+      {{0.1f, 0, 0}, {0, 0.1f, 0}, std::sqrt(0.02f) - 0.1f, kPiF / 4.0f},  // forward, then turn
+      {{0.1f, 0.05f, 0.3f}, {0, 0, 0}, 0.0f, 0.0f},                        // zero vector, ahead
+      {{-0.1f, 0, 0}, {0, 0, 0}, 0.2f, kPiF},                              // zero vector, behind
       {{-0.1f, 0, 0}, {0, 0.01f, 0}, std::sqrt(0.0101f) + 0.1f, std::atan2(0.01f, -0.1f)},  // behind
       {{0.1f, 0.1f, 0}, {-0.2f, -0.11f, 0}, nan, std::atan2(-0.01f, -0.1f) - std::atan2(0.1f, 0.01f)},
   };
@@ -196,7 +196,8 @@ TEST_F(PushTest, VectorModesAndStageFlags) {
 
   // No base and no joints: nothing at all, debug record untouched.
   KC_PUSH_DEBUG dbg = kUntouched;
-  KC_PUSH neither = make_push(4, kDisp | KC_PUSH_FLAG_NO_BASE | KC_PUSH_FLAG_NO_JOINTS, {0.1f, 0, 0}, {0, 0.05f, 0});
+  KC_PUSH neither =
+      make_push(4, kDisp | KC_PUSH_FLAG_NO_BASE | KC_PUSH_FLAG_NO_JOINTS, {0.1f, 0, 0}, {0, 0.05f, 0});
   kc_applyPush(&c, &neither, &dbg);
   expect_same_chain(c, rest);
   neither.flags &= ~KC_PUSH_FLAG_NO_JOINTS;  // joints only

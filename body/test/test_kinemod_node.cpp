@@ -1,20 +1,18 @@
 // kinemod end to end: the real binary against the ROS master that rostest
 // started. Each case runs its own kinemod under its own robot name, publishes
 // on its input topics and watches its outputs and console.
-#include <gtest/gtest.h>
-#include <ros/ros.h>
-
+#include <arpa/inet.h>
 #include <geometry_msgs/TwistStamped.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <ros/ros.h>
 #include <sensor_msgs/JointState.h>
 #include <std_msgs/Float32.h>
 #include <std_msgs/UInt32.h>
-#include <vesk2_msg/push.h>
-#include <vesk2_msg/sensors_package.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vesk2_msg/push.h>
+#include <vesk2_msg/sensors_package.h>
 
 #include <chrono>
 #include <cmath>
@@ -231,8 +229,8 @@ TEST_F(KinemodNode, DisplacementPushGivesOneVelocityAndFoveaSpeed) {
 TEST_F(KinemodNode, DeferredPushWaitsForNextPush) {
   start("kdefer");
   Reference ref;
-  const auto deferred = make_push(4, KC_PUSH_FLAG_DEFER | KC_PUSH_FLAG_DISPLACEMENT, {0.1f, 0.0f, 0.0f},
-                                  {0.0f, 0.03f, 0.0f});
+  const auto deferred =
+      make_push(4, KC_PUSH_FLAG_DEFER | KC_PUSH_FLAG_DISPLACEMENT, {0.1f, 0.0f, 0.0f}, {0.0f, 0.03f, 0.0f});
   const auto now = make_push(2, KC_PUSH_FLAG_DISPLACEMENT, {0.05f, 0.0f, 0.05f}, {0.02f, 0.0f, 0.0f});
   pub_push_.publish(deferred);
   quiet_wait(kQuietS);
@@ -390,14 +388,13 @@ TEST_F(KinemodNode, CtrlCEndsWithStatusZero) {
   EXPECT_EQ(proc_->wait_exit(kReplyS), 0) << proc_->output();
   const std::string out = proc_->output();
   size_t at = 0;  // the console lines of a run, in order
-  for (const char* line : {"initialising ROS node \"ksigint_kinemod\"...\n",
-                           "subscribing to \"/ksigint/sensors/package\"...\n",
-                           "subscribing to \"/ksigint/core/mpg/push\"...\n",
-                           "subscribing to \"/ksigint/core/mpg/reset\"...\n",
-                           "publishing to \"/ksigint/control/cmd_vel\"...\n",
-                           "publishing to \"/ksigint/control/kinematic_joints\"...\n",
-                           "publishing to \"/ksigint/core/mpg/fovea_speed\"...\n", "] entering main loop...\n",
-                           "] ...leaving main loop\n"}) {
+  for (const char* line :
+       {"initialising ROS node \"ksigint_kinemod\"...\n", "subscribing to \"/ksigint/sensors/package\"...\n",
+        "subscribing to \"/ksigint/core/mpg/push\"...\n", "subscribing to \"/ksigint/core/mpg/reset\"...\n",
+        "publishing to \"/ksigint/control/cmd_vel\"...\n",
+        "publishing to \"/ksigint/control/kinematic_joints\"...\n",
+        "publishing to \"/ksigint/core/mpg/fovea_speed\"...\n", "] entering main loop...\n",
+        "] ...leaving main loop\n"}) {
     at = out.find(line, at);
     ASSERT_NE(at, std::string::npos) << line << "\n" << out;
   }

@@ -23,13 +23,13 @@ constexpr unsigned BODY_PUSH_QUEUE_MAX = 100;
 constexpr float BODY_PUSH_RATE_HZ = 50.0f;  // 1 / KC_PUSH_PERIOD_S
 
 // Joint angles [rad] of the body, and the reset variant with bit 0.
-constexpr float BODY_TILT_RAD = -0.10471976f;   // -6 deg, held by equal limits
-constexpr float BODY_LIFT_RAD = 0.5934119f;     // 34 deg
-constexpr float BODY_LIFT_MIN_RAD = 0.13962634f;  // 8 deg
-constexpr float BODY_LIFT_MAX_RAD = 1.0471976f;   // 60 deg
-constexpr float BODY_YAW_MAX_RAD = 0.9599311f;    // 55 deg, symmetric
-constexpr float BODY_PITCH_MIN_RAD = -0.38397244f;  // -22 deg
-constexpr float BODY_PITCH_MAX_RAD = 0.13962634f;   // 8 deg
+constexpr float BODY_TILT_RAD = -0.10471976f;          // -6 deg, held by equal limits
+constexpr float BODY_LIFT_RAD = 0.5934119f;            // 34 deg
+constexpr float BODY_LIFT_MIN_RAD = 0.13962634f;       // 8 deg
+constexpr float BODY_LIFT_MAX_RAD = 1.0471976f;        // 60 deg
+constexpr float BODY_YAW_MAX_RAD = 0.9599311f;         // 55 deg, symmetric
+constexpr float BODY_PITCH_MIN_RAD = -0.38397244f;     // -22 deg
+constexpr float BODY_PITCH_MAX_RAD = 0.13962634f;      // 8 deg
 constexpr float BODY_RESET1_LIFT_RAD = 0.17453292f;    // 10 deg
 constexpr float BODY_RESET1_PITCH_RAD = -0.08726646f;  // -5 deg
 
@@ -56,7 +56,7 @@ void body_init();
 void body_initChain(KC_CHAIN* chain, std::string name);
 
 void body_getState_m(VESK_BODY_STATE* state);
-void body_setState_m(const VESK_BODY_STATE* state);  // no limits applied
+void body_setState_m(const VESK_BODY_STATE* state);         // no limits applied
 void body_getConfig(const KC_CHAIN* chain, float* config);  // 4 angles, links 1..4
 void body_setConfig(KC_CHAIN* chain, const float* config);  // no limits applied
 

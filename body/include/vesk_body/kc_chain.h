@@ -18,9 +18,9 @@ inline bool kc_isNone(float limit) { return limit == KC_ANGLE_NONE || limit != l
 struct KC_LINK {
   const char* name = nullptr;  // not owned
   axis_xyz axis = AXIS_Z;
-  float angle_min = KC_ANGLE_NONE;    // [rad]
-  float angle_max = KC_ANGLE_NONE;    // [rad]
-  float angle_fixed = KC_ANGLE_NONE;  // [rad], locks the joint when not none
+  float angle_min = KC_ANGLE_NONE;          // [rad]
+  float angle_max = KC_ANGLE_NONE;          // [rad]
+  float angle_fixed = KC_ANGLE_NONE;        // [rad], locks the joint when not none
   float3 translation = {0.0f, 0.0f, 0.0f};  // [m] origin in the parent frame
   float angle = 0.0f;                       // [rad] about `axis`
 };
