@@ -13,6 +13,9 @@
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/voice_state.h>
 
+#include "vesk_voice/fastmath.h"
+#include "vesk_voice/voice_block.h"
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -146,6 +149,11 @@ class VoiceNodeTest : public ::testing::Test {
     m.emotion.arousal = arousal;
     m.sleep.wakefulness = wakefulness;
     m.sound_level = sound_level;
+    // The slots the voice does not read, set apart from the ones it does.
+    m.mood.valence = -0.3f;
+    m.mood.arousal = 0.2f;
+    m.sleep.pressure = 0.6f;
+    m.time_of_day = 0.1f;
     pub_state_.publish(m);
   }
 
@@ -201,6 +209,13 @@ class VoiceNodeTest : public ::testing::Test {
     EXPECT_TRUE(stays_at(before + 1)) << "exactly one block per report";
   }
 
+  // Sends one report and waits for its block, without watching for more.
+  bool next_block(std::vector<uint16_t> report) {
+    const size_t before = audio_.size();
+    send_report(std::move(report));
+    return wait_until([&] { return audio_.size() > before && voice_.size() > before; });
+  }
+
   static bool all_zero(const std_msgs::Int16MultiArray& m) {
     for (int16_t x : m.data)
       if (x != 0) return false;
@@ -218,7 +233,7 @@ class VoiceNodeTest : public ::testing::Test {
   ros::WallTime next_wake_;
 };
 
-TEST_F(VoiceNodeTest, StartUpAnnouncesTopicsInOrder) {
+TEST_F(VoiceNodeTest, StartUpAnnouncesTopicsInOrderAndSigintEndsWithStatusZero) {
   start();
   const std::string out = node_->output();
   const std::string base = "/" + robot_ + "/";
@@ -233,6 +248,7 @@ TEST_F(VoiceNodeTest, StartUpAnnouncesTopicsInOrder) {
   EXPECT_LT(s1, s2);
   EXPECT_LT(s2, p1);
   EXPECT_LT(p1, p2);
+  EXPECT_EQ(node_->interrupt(), 0) << "Ctrl-C ends the node with status 0\n" << node_->output();
 }
 
 TEST_F(VoiceNodeTest, WithoutAnimalStateItSleepsAndPublishesNothing) {
@@ -245,35 +261,57 @@ TEST_F(VoiceNodeTest, WithoutAnimalStateItSleepsAndPublishesNothing) {
   EXPECT_EQ(node_->count("waking up..."), 0u) << node_->output();
 }
 
-TEST_F(VoiceNodeTest, ReportAtThresholdGivesExactlyOneBlock) {
+// Pacing by the robot's buffer reports, on one node: a block for each report
+// whose remainder (second value minus first) is at most 1599, none above, the
+// underflow warning at exactly 0, and short reports refused. The blocks are
+// the model's own output for the inputs in slots 1, 2, 5 and 8, bit for bit.
+TEST_F(VoiceNodeTest, PacingByBufferReports) {
   start("verb");
   wake();
-  expect_one_block({100, 1699});
-  const std_msgs::Int16MultiArray& a = audio_.at(0);
-  ASSERT_EQ(a.layout.dim.size(), 1u);
-  EXPECT_EQ(a.layout.dim[0].label, "");
-  EXPECT_EQ(a.layout.dim[0].size, 320u);
-  EXPECT_EQ(a.layout.dim[0].stride, 1u);
-  EXPECT_EQ(a.layout.data_offset, 0u);
-  EXPECT_EQ(a.data.size(), 320u);
-  EXPECT_GE(voice_.at(0).breathing_phase, 0.0f);
-  EXPECT_LT(voice_.at(0).breathing_phase, 6.2831855f);
-  EXPECT_EQ(node_->count("buffer_rem 1599\n"), 1u) << node_->output();
-}
 
-TEST_F(VoiceNodeTest, ReportAboveThresholdGivesNoBlock) {
-  start();
-  wake();
-  send_report({100, 1700});
+  send_report({100, 1700});  // 1600: consumed, nothing produced
   EXPECT_TRUE(stays_at(0));
-  expect_one_block({100, 1699});  // the node was ready all along
-}
+  EXPECT_EQ(node_->count("buffer_rem "), 0u) << node_->output();
 
-TEST_F(VoiceNodeTest, EmptyBufferWarnsAndStillGivesABlock) {
-  start();
-  wake();
-  expect_one_block({500, 500});
+  expect_one_block({100, 1699});  // 1599
+  EXPECT_EQ(node_->count("buffer_rem 1599\n"), 1u) << node_->output();
+  EXPECT_EQ(node_->count("buffer underflow"), 0u) << node_->output();
+
+  expect_one_block({500, 500});  // 0: underflow, still a block
+  EXPECT_EQ(node_->count("buffer_rem 0\n"), 1u) << node_->output();
   EXPECT_EQ(node_->count("**** WARNING **** \n\tbuffer underflow\n"), 1u) << node_->output();
+
+  expect_one_block({1000, 10});  // negative
+  EXPECT_EQ(node_->count("buffer_rem -990\n"), 1u) << node_->output();
+  EXPECT_EQ(node_->count("buffer underflow"), 1u) << "only an empty buffer is an underflow";
+
+  send_report({700});
+  EXPECT_TRUE(stays_at(3));
+  send_report({});
+  EXPECT_TRUE(stays_at(3));
+  EXPECT_EQ(node_->count("stream report with fewer than two values ignored"), 1u) << node_->output();
+  expect_one_block({100, 1699});
+  ASSERT_EQ(audio_.size(), 4u);
+
+  rng_seed = kRngSeedStart;  // as at the node's start
+  VOCS_STATE model;
+  vocalsynth_init(model);
+  std::vector<int16_t> expected(kVoiceBlockSamples);
+  for (size_t b = 0; b < audio_.size(); ++b) {
+    SCOPED_TRACE("block " + std::to_string(b));
+    const std_msgs::Int16MultiArray& a = audio_[b];
+    ASSERT_EQ(a.layout.dim.size(), 1u);
+    EXPECT_EQ(a.layout.dim[0].label, "");
+    EXPECT_EQ(a.layout.dim[0].size, 320u);
+    EXPECT_EQ(a.layout.dim[0].stride, 1u);
+    EXPECT_EQ(a.layout.data_offset, 0u);
+    const VoiceBlockResult r = vocalsynth_update(model, {0.4f, 0.5f, 0.9f, 0.8f}, expected.data());
+    EXPECT_EQ(a.data, expected);
+    EXPECT_EQ(voice_[b].breathing_phase, r.breathing_phase);
+    EXPECT_EQ(voice_[b].vocalising, r.vocalising);
+    EXPECT_GE(voice_[b].breathing_phase, 0.0f);
+    EXPECT_LT(voice_[b].breathing_phase, 6.2831855f);
+  }
 }
 
 TEST_F(VoiceNodeTest, SilentLogLevelHidesTheUnderflowWarning) {
@@ -281,12 +319,6 @@ TEST_F(VoiceNodeTest, SilentLogLevelHidesTheUnderflowWarning) {
   wake();
   expect_one_block({500, 500});
   EXPECT_EQ(node_->count("buffer underflow"), 0u) << node_->output();
-}
-
-TEST_F(VoiceNodeTest, NegativeRemainderGivesABlock) {
-  start();
-  wake();
-  expect_one_block({1000, 10});
 }
 
 TEST_F(VoiceNodeTest, FallsAsleepOneSecondAfterTheLastWakeRequest) {
@@ -309,22 +341,6 @@ TEST_F(VoiceNodeTest, FallsAsleepOneSecondAfterTheLastWakeRequest) {
   EXPECT_TRUE(wait_until([&] { return audio_.size() == 1 && voice_.size() == 1; })) << node_->output();
 }
 
-TEST_F(VoiceNodeTest, SigintEndsWithStatusZero) {
-  start();
-  EXPECT_EQ(node_->interrupt(), 0) << node_->output();
-}
-
-TEST_F(VoiceNodeTest, ShortStreamReportIsIgnoredWithAWarning) {
-  start();
-  wake();
-  send_report({700});
-  EXPECT_TRUE(stays_at(0));
-  send_report({});
-  EXPECT_TRUE(stays_at(0));
-  EXPECT_EQ(node_->count("stream report with fewer than two values ignored"), 1u) << node_->output();
-  expect_one_block({100, 1699});
-}
-
 // NaN or infinite inputs are refused and the previous ones kept; inputs so huge
 // that the model overflows give silence, not garbage, and the voice recovers.
 TEST_F(VoiceNodeTest, BadAnimalStatesDoNotPoisonTheVoice) {
@@ -333,29 +349,33 @@ TEST_F(VoiceNodeTest, BadAnimalStatesDoNotPoisonTheVoice) {
   keep_awake_ = false;
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  // n blocks, each after a wake request carrying the given inputs; counts the blocks with sound.
-  auto blocks = [&](int n, float valence, float arousal) {
+  // Up to n blocks, each after a wake request carrying the given inputs;
+  // counts the blocks with sound, stopping at the first when `until_sound`.
+  auto blocks = [&](int n, float valence, float arousal, bool until_sound) {
     int sounding = 0;
-    for (int k = 0; k < n && !::testing::Test::HasFatalFailure(); ++k) {
+    for (int k = 0; k < n && !(until_sound && sounding > 0); ++k) {
       send_state(1, valence, arousal);
       wait_until([] { return false; }, 0.02);  // the state is handled before the report
-      expect_one_block({100, 1699});
-      if (audio_.empty()) break;
+      if (!next_block({100, 1699})) {
+        ADD_FAILURE() << "no block\n" << node_->output();
+        break;
+      }
       sounding += !all_zero(audio_.back());
       EXPECT_TRUE(std::isfinite(voice_.back().breathing_phase));
     }
     return sounding;
   };
-  EXPECT_GT(blocks(25, 0.4f, 0.5f), 0);
+  EXPECT_GT(blocks(25, 0.4f, 0.5f, true), 0);
 
-  EXPECT_GT(blocks(25, nan, 0.5f), 0) << "the previous inputs are kept";
-  EXPECT_GT(blocks(5, 0.4f, inf), 0);
+  EXPECT_GT(blocks(25, nan, 0.5f, true), 0) << "the previous inputs are kept";
+  EXPECT_GT(blocks(25, 0.4f, inf, true), 0);
   EXPECT_EQ(node_->count("animal state with a non-finite input ignored"), 1u) << node_->output();
 
-  EXPECT_EQ(blocks(5, 0.4f, 1e30f), 0) << "an overflowing model gives silence";
+  EXPECT_EQ(blocks(5, 0.4f, 1e30f, false), 0) << "an overflowing model gives silence";
   EXPECT_EQ(node_->count("voice model state became non-finite"), 1u) << node_->output();
 
-  EXPECT_GT(blocks(25, 0.4f, 0.5f), 0) << "the voice recovers";
+  EXPECT_GT(blocks(25, 0.4f, 0.5f, true), 0) << "the voice recovers";
+  EXPECT_EQ(audio_.size(), voice_.size()) << "one voice state per block";
 }
 
 }  // namespace
