@@ -14,6 +14,7 @@
 #include "vesk_sim/report.h"
 
 #include <geometry_msgs/Pose2D.h>
+#include <ros/callback_queue.h>
 #include <ros/ros.h>
 #include <sensor_msgs/Image.h>
 #include <std_msgs/Float32MultiArray.h>
@@ -25,12 +26,14 @@
 #include <vesk_support/os.h>
 #include <vesk_support/qor.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -119,30 +122,37 @@ class Demo {
     cosmetic_pub_ = nh_.advertise<std_msgs::Float32MultiArray>(base + "control/cosmetic_joints", 1);
     animal_pub_ = nh_.advertise<vesk2_msg::animal_state>(base + "core/animal/state", 1);
     const ros::TransportHints fast = ros::TransportHints().tcpNoDelay();
+    // The ticks, and the audio that follows them, on the main queue; camera images and the
+    // message counters on a queue of their own with its own thread, so that decoding images
+    // never holds up the reply to a tick.
     subs_.push_back(nh_.subscribe(base + "sensors/package", 10, &Demo::on_package, this, fast));
-    subs_.push_back(nh_.subscribe<sensor_msgs::Image>(
-        base + "sensors/caml", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
-          ++counts_[base + "sensors/caml"];
-          caml_ = m;
-        }));
-    subs_.push_back(nh_.subscribe<sensor_msgs::Image>(
-        base + "sensors/camr", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
-          ++counts_[base + "sensors/camr"];
-          camr_ = m;
-        }));
     subs_.push_back(nh_.subscribe<std_msgs::Int16MultiArray>(
         base + "control/stream", 100, [this, base](const std_msgs::Int16MultiArray::ConstPtr& m) {
-          ++counts_[base + "control/stream"];
+          count(base + "control/stream");
           if (!finished_) audio_.insert(audio_.end(), m->data.begin(), m->data.end());
+        }));
+    side_nh_.setCallbackQueue(&side_queue_);
+    subs_.push_back(side_nh_.subscribe<sensor_msgs::Image>(
+        base + "sensors/caml", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
+          count(base + "sensors/caml");
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (!finished_) caml_ = m;
+        }));
+    subs_.push_back(side_nh_.subscribe<sensor_msgs::Image>(
+        base + "sensors/camr", 1, [this, base](const sensor_msgs::Image::ConstPtr& m) {
+          count(base + "sensors/camr");
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (!finished_) camr_ = m;
         }));
     for (const char* t : {"sensors/odom", "sensors/body_pose", "sensors/imu_body", "sensors/sonar",
                           "sensors/light", "sensors/overhead", "sensors/gaze", "control/cmd_vel",
                           "control/kinematic_joints", "core/voice_state", "core/mpg/fovea_speed"}) {
       const std::string topic = base + t;
       counts_[topic] = 0;
-      subs_.push_back(nh_.subscribe<topic_tools::ShapeShifter>(
-          topic, 100, [this, topic](const topic_tools::ShapeShifter::ConstPtr&) { ++counts_[topic]; }));
+      subs_.push_back(side_nh_.subscribe<topic_tools::ShapeShifter>(
+          topic, 100, [this, topic](const topic_tools::ShapeShifter::ConstPtr&) { count(topic); }));
     }
+    side_spinner_.start();
     counts_[base + "sensors/package"] = 0;
     counts_[base + "core/mpg/push"] = 0;
     counts_[base + "control/cosmetic_joints"] = 0;
@@ -154,9 +164,14 @@ class Demo {
   bool finished() const { return finished_; }
 
  private:
+  void count(const std::string& topic) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_[topic];
+  }
+
   void on_package(const vesk2_msg::sensors_package::ConstPtr& m) {
     const std::string base = "/" + opt_.robot + "/";
-    ++counts_[base + "sensors/package"];
+    count(base + "sensors/package");
     if (finished_) return;
     const double stamp = m->header.stamp.toSec();
     const BasePose truth{m->body_pose.x, m->body_pose.y, m->body_pose.theta};
@@ -165,6 +180,7 @@ class Demo {
     if (!script_) {
       // The start: odometry begins here; the target goes into the start frame.
       start_stamp_ = stamp;
+      first_seq_ = m->header.seq;
       start_ = truth;
       odom0_ = odom;
       const double c = std::cos(truth.yaw), s = std::sin(truth.yaw);
@@ -211,12 +227,12 @@ class Demo {
       p.pushvec.y = cmd.pushvec.y;
       p.pushvec.z = cmd.pushvec.z;
       push_pub_.publish(p);
-      ++counts_[base + "core/mpg/push"];
+      count(base + "core/mpg/push");
     }
     std_msgs::Float32MultiArray cos;
     cos.data.assign(cmd.cosmetic, cmd.cosmetic + 6);
     cosmetic_pub_.publish(cos);
-    ++counts_[base + "control/cosmetic_joints"];
+    count(base + "control/cosmetic_joints");
     if (cmd.wake) {
       vesk2_msg::animal_state a;
       a.flags = 1;
@@ -225,9 +241,12 @@ class Demo {
       a.sleep.wakefulness = 1.0f;
       a.sound_level = 0.3f;
       animal_pub_.publish(a);
-      ++counts_[base + "core/animal/state"];
+      count(base + "core/animal/state");
     }
-    if (t >= opt_.duration - 1e-6) finish(t);
+    if (t >= opt_.duration - 1e-6) {
+      finish(t);
+      ros::shutdown();
+    }
   }
 
   // The start frame's paths carried into the world by the start pose.
@@ -241,6 +260,7 @@ class Demo {
   }
 
   void finish(double t) {
+    std::lock_guard<std::mutex> lock(mutex_);
     finished_ = true;
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -270,9 +290,10 @@ class Demo {
     s << "vesk demo report\n";
     s << "robot: " << opt_.robot << "\n";
     s << "simulated_time_s: " << t << "\n";
-    s << "ticks_run: " << ticks_ << "\n";
+    s << "ticks_run: " << (last_seq_ - first_seq_ + 1) << "\n";
     s << "dropped_ticks: " << dropped_ << "\n";
-    s << "missed_packages: " << missed_ << "\n";
+    s << "packages_received: " << ticks_ << "\n";
+    s << "packages_missed: " << missed_ << "\n";
     s << "distance_driven_truth_m: " << path_length(truth_path_) << "\n";
     s << "distance_driven_odometry_m: " << path_length(odom_path_) << "\n";
     s << "odometry_error_end_m: " << std::hypot(end_truth.x - end_odom.x, end_truth.y - end_odom.y) << "\n";
@@ -302,17 +323,19 @@ class Demo {
     fs::rename(dir + "/summary.txt.part", dir + "/summary.txt", ec);
     std::cout << s.str();
     std::cout << os::cout_global_elapsed() << "report written to " << dir << std::endl;
-    ros::shutdown();
   }
 
   Options opt_;
-  ros::NodeHandle nh_;
+  ros::NodeHandle nh_, side_nh_;
+  ros::CallbackQueue side_queue_;
+  ros::AsyncSpinner side_spinner_{1, &side_queue_};
+  std::mutex mutex_;  // guards counts_, caml_, camr_ and finished_ against the side thread
   ros::Publisher push_pub_, cosmetic_pub_, animal_pub_;
   std::vector<ros::Subscriber> subs_;
   std::map<std::string, unsigned long> counts_;
   std::optional<DemoScript> script_;
   double start_stamp_ = 0, last_stamp_ = 0;
-  uint32_t last_seq_ = 0;
+  uint32_t first_seq_ = 0, last_seq_ = 0;
   BasePose start_, odom0_;
   long ticks_ = 0, dropped_ = 0, missed_ = 0;
   std::vector<BasePose> truth_path_, odom_path_;
@@ -320,7 +343,7 @@ class Demo {
   std::vector<double> times_;
   sensor_msgs::Image::ConstPtr caml_, camr_;
   std::vector<int16_t> audio_;
-  bool finished_ = false;
+  std::atomic<bool> finished_{false};
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <csignal>
 #include <ctime>
 #include <iostream>
+#include <thread>
 
 namespace {
 
@@ -41,6 +42,36 @@ void wait_for_master() {
     }
   }
   os::fail("could not contact ROS master");
+}
+
+// "/clock" goes out every kClockPeriodNs of simulated time, at the start of the world step
+// that ends there, so every plug-in tick (20 ms) has it. With simulation time this process's
+// ROS clock is the one roscpp keeps from its own "/clock" subscription; the step waits until
+// that subscription has taken the new time, so that messages of the step carry exactly the
+// step's end time and the clock never runs backwards behind a late clock message.
+constexpr int64_t kClockPeriodNs = 5000000;  // 5 ms
+
+void publish_clock(const ros::Publisher& pub, const vesk_sim::SimWorld& world, bool use_sim_time) {
+  const int64_t step_ns = static_cast<int64_t>(std::llround(world.step_size() * 1e9));
+  const int64_t next_ns = static_cast<int64_t>(std::llround(world.sim_time() * 1e9)) + step_ns;
+  if (next_ns % kClockPeriodNs >= step_ns && next_ns > step_ns) return;  // not a clock step
+  rosgraph_msgs::Clock clock;
+  clock.clock.fromNSec(static_cast<uint64_t>(next_ns));
+  pub.publish(clock);
+  if (!use_sim_time) return;
+  for (int i = 0; i < 5000 && ros::Time::now() != clock.clock; ++i) {
+    if (i > 100) {
+      ros::WallDuration(0.00001).sleep();
+    } else {
+      std::this_thread::yield();
+    }
+  }
+  if (ros::Time::now() != clock.clock) {
+    static bool warned = false;
+    if (!warned) os::warn("the ROS clock does not follow \"/clock\": setting it directly");
+    warned = true;
+    ros::Time::setNow(clock.clock);
+  }
 }
 
 bool on_reset_service(std_srvs::Empty::Request&, std_srvs::Empty::Response&) {
@@ -97,11 +128,7 @@ int run(int argc, char** argv) {
       paced_from = 0.0;
       wall_from = wall_seconds(wall);
     }
-    const double t_next = world.sim_time() + world.step_size();
-    rosgraph_msgs::Clock clock;
-    clock.clock.fromSec(t_next);
-    if (use_sim_time) ros::Time::setNow(clock.clock);
-    clock_pub.publish(clock);
+    publish_clock(clock_pub, world, use_sim_time);
     world.step();
     simulated += world.step_size();
     if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;

@@ -67,9 +67,11 @@ TEST_F(DemoReport, OdometryAgreesWithGroundTruth) {
 }
 
 TEST_F(DemoReport, NoDroppedTicks) {
+  // Every tick of the simulated time ran (by the ticks' sequence numbers and stamps). At full
+  // speed a subscriber may still miss packages: the robot publishes with a queue of one.
   EXPECT_EQ(num(kv, "dropped_ticks"), 0.0);
-  const double ticks = num(kv, "ticks_run");
-  EXPECT_NEAR(ticks, num(kv, "simulated_time_s") / 0.02 + 1, 2.0);
+  EXPECT_NEAR(num(kv, "ticks_run"), num(kv, "simulated_time_s") / 0.02 + 1, 0.5);
+  EXPECT_GT(num(kv, "packages_received"), 0.5 * num(kv, "ticks_run"));
 }
 
 TEST_F(DemoReport, EyeSnapshotsAreImagesOfTheWorld) {
@@ -94,7 +96,7 @@ TEST_F(DemoReport, VoiceRecordingHasTheStreamsRateAndLengthAndSounds) {
   const double blocks = num(kv, "/vesk/control/stream");
   EXPECT_EQ(static_cast<double>(samples.size()), 320.0 * blocks);
   EXPECT_GT(blocks, 0.25 * num(kv, "ticks_run"));
-  EXPECT_LE(blocks, num(kv, "ticks_run") + 5);
+  EXPECT_LE(blocks, num(kv, "ticks_run"));
   EXPECT_GT(vesk_sim::rms(samples), 50.0);
 }
 
