@@ -24,33 +24,23 @@ namespace {
 constexpr int kPix = 3;                   // bytes per pixel
 constexpr double kEdgeMargin = 0.000001;  // keeps the last span inside the image
 
-void ResizeBlock4(const unsigned char* src, int w, unsigned char* dst, int W, int H) {
+// Integer mean of F x F blocks: the block sum divided by F * F (for F = 4 and 2 the
+// division is the right shift by 4 and by 2). Blocks start at column 0, so the columns past
+// F * W are never read.
+template <int F>
+void ResizeBlock(const unsigned char* src, int w, unsigned char* dst, int W, int H) {
   const size_t row = static_cast<size_t>(w) * kPix;
   for (int j = 0; j < H; ++j) {
-    const unsigned char* r0 = src + static_cast<size_t>(4 * j) * row;
-    const unsigned char* r1 = r0 + row;
-    const unsigned char* r2 = r1 + row;
-    const unsigned char* r3 = r2 + row;
+    const unsigned char* r0 = src + static_cast<size_t>(F * j) * row;
     unsigned char* out = dst + static_cast<size_t>(j) * W * kPix;
     for (int k = 0; k < W; ++k) {
-      const size_t x = static_cast<size_t>(k) * 4 * kPix;
+      const size_t x = static_cast<size_t>(k) * F * kPix;
       unsigned s = 0;
-      for (int i = 0; i < 4 * kPix; i += kPix) s += unsigned(r0[x + i]) + r1[x + i] + r2[x + i] + r3[x + i];
-      out[static_cast<size_t>(k) * kPix] = static_cast<unsigned char>(s >> 4);
-    }
-  }
-}
-
-void ResizeBlock2(const unsigned char* src, int w, unsigned char* dst, int W, int H) {
-  const size_t row = static_cast<size_t>(w) * kPix;
-  for (int j = 0; j < H; ++j) {
-    const unsigned char* r0 = src + static_cast<size_t>(2 * j) * row;
-    const unsigned char* r1 = r0 + row;
-    unsigned char* out = dst + static_cast<size_t>(j) * W * kPix;
-    for (int k = 0; k < W; ++k) {
-      const size_t x = static_cast<size_t>(k) * 2 * kPix;
-      const unsigned s = unsigned(r0[x]) + r0[x + kPix] + r1[x] + r1[x + kPix];
-      out[static_cast<size_t>(k) * kPix] = static_cast<unsigned char>(s >> 2);
+      for (int y = 0; y < F; ++y) {
+        const unsigned char* r = r0 + y * row + x;
+        for (int i = 0; i < F * kPix; i += kPix) s += r[i];
+      }
+      out[static_cast<size_t>(k) * kPix] = static_cast<unsigned char>(s / unsigned(F * F));
     }
   }
 }
@@ -58,7 +48,7 @@ void ResizeBlock2(const unsigned char* src, int w, unsigned char* dst, int W, in
 #ifdef VESK_RESIZE_SSSE3
 // The 2 x 2 block means with SSSE3, 16 outputs at a time: the channel's bytes of 32 source
 // pixels per row are gathered with byte shuffles, horizontal pairs summed with maddubs, the
-// two rows added: the same integer arithmetic as ResizeBlock2. The 16 results are merged
+// two rows added: the same integer arithmetic as ResizeBlock<2>. The 16 results are merged
 // into 48 destination bytes (16 pixels) read and written back whole, the other channels'
 // bytes unchanged. A block is only taken while the source pixel and the output pixel after
 // it exist, so no access leaves the image.
@@ -158,22 +148,6 @@ void ColumnSums(const unsigned char* src, int w, int ya, int yb, uint32_t* colsu
     const unsigned char* p = src + static_cast<size_t>(ya) * row + static_cast<size_t>(x) * kPix;
     for (int y = ya; y <= yb; ++y, p += row) sum += *p;
     colsum[x] = sum;
-  }
-}
-
-void ResizeBlock3(const unsigned char* src, int w, unsigned char* dst, int W, int H) {
-  const size_t row = static_cast<size_t>(w) * kPix;
-  for (int j = 0; j < H; ++j) {
-    const unsigned char* r0 = src + static_cast<size_t>(3 * j) * row;
-    const unsigned char* r1 = r0 + row;
-    const unsigned char* r2 = r1 + row;
-    unsigned char* out = dst + static_cast<size_t>(j) * W * kPix;
-    for (int k = 0; k < W; ++k) {
-      const size_t x = static_cast<size_t>(k) * 3 * kPix;
-      unsigned s = 0;
-      for (int i = 0; i < 3 * kPix; i += kPix) s += unsigned(r0[x + i]) + r1[x + i] + r2[x + i];
-      out[static_cast<size_t>(k) * kPix] = static_cast<unsigned char>(s / 9);
-    }
   }
 }
 
@@ -302,7 +276,7 @@ void SetResizeSimd(bool enabled) {
 void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int W, int H) {
   if (W < 1 || H < 1 || w < 1 || h < 1) return;
   if (w == 4 * W && h == 4 * H)
-    ResizeBlock4(src, w, dst, W, H);
+    ResizeBlock<4>(src, w, dst, W, H);
   else if (w == 2 * W && h == 2 * H) {
 #ifdef VESK_RESIZE_SSSE3
     if (HasSsse3()) {
@@ -310,9 +284,9 @@ void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int
       return;
     }
 #endif
-    ResizeBlock2(src, w, dst, W, H);
+    ResizeBlock<2>(src, w, dst, W, H);
   } else if (w == 3 * W + 2 && h == 3 * H)
-    ResizeBlock3(src, w, dst, W, H);
+    ResizeBlock<3>(src, w, dst, W, H);
   else
     ResizeArea(src, w, h, dst, W, H);
 }

@@ -24,6 +24,8 @@ class RosProbe {
     sub_package = nh.subscribe("sensors/package", 100, &RosProbe::OnPackage, this);
     sub_caml = nh.subscribe("sensors/caml", 10, &RosProbe::OnCaml, this);
     sub_camr = nh.subscribe("sensors/camr", 10, &RosProbe::OnCamr, this);
+    sub_overhead = nh.subscribe("sensors/overhead", 10, &RosProbe::OnOverhead, this);
+    sub_gaze = nh.subscribe("sensors/gaze", 10, &RosProbe::OnGaze, this);
     pub_cmd_vel = nh.advertise<geometry_msgs::TwistStamped>("control/cmd_vel", 10);
     pub_kinematic = nh.advertise<sensor_msgs::JointState>("control/kinematic_joints", 10);
     pub_cosmetic = nh.advertise<std_msgs::Float32MultiArray>("control/cosmetic_joints", 10);
@@ -79,13 +81,15 @@ class RosProbe {
 
   ros::NodeHandle nh;
   ros::CallbackQueue queue;
-  ros::Subscriber sub_package, sub_caml, sub_camr;
+  ros::Subscriber sub_package, sub_caml, sub_camr, sub_overhead, sub_gaze;
   ros::Publisher pub_cmd_vel, pub_kinematic, pub_cosmetic, pub_flags, pub_command;
 
   unsigned packages = 0;
   vesk2_msg::sensors_package package;
   unsigned caml_count = 0, camr_count = 0;
   sensor_msgs::Image caml, camr;
+  unsigned overhead_count = 0, gaze_count = 0;
+  sensor_msgs::Image overhead, gaze;
 
  private:
   void OnPackage(const vesk2_msg::sensors_package::ConstPtr& m) {
@@ -99,6 +103,14 @@ class RosProbe {
   void OnCamr(const sensor_msgs::Image::ConstPtr& m) {
     camr = *m;
     ++camr_count;
+  }
+  void OnOverhead(const sensor_msgs::Image::ConstPtr& m) {
+    overhead = *m;
+    ++overhead_count;
+  }
+  void OnGaze(const sensor_msgs::Image::ConstPtr& m) {
+    gaze = *m;
+    ++gaze_count;
   }
 };
 

@@ -213,6 +213,24 @@ TEST(PluginLoad, ZeroStreamRateLeavesCamerasInactive) {
   EXPECT_TRUE(w.acc_head->IsActive());
 }
 
+TEST(PluginLoad, NegativeOrInfiniteStreamRateTurnsTheCamerasOff) {
+  for (const char* rate : {"-5", "inf"}) {
+    MakeConfigDir("load", std::string("frame=@") + rate + "\n");
+    RobotOptions o;
+    o.joint_controller = false;
+    RobotWorld w(o);
+    std::string out;
+    LoadFailure(w, &out);
+    EXPECT_NE(std::string::npos, out.find("**** WARNING **** \n\tcamera stream 0 rate ")) << out;
+    EXPECT_NE(std::string::npos, out.find("is not a frame rate (its cameras are turned off)\n")) << out;
+    EXPECT_FALSE(w.eye_l_narrow->IsActive()) << rate;
+    EXPECT_FALSE(w.eye_r_narrow->IsActive()) << rate;
+    EXPECT_FALSE(w.overhead->IsActive()) << rate;
+    EXPECT_FALSE(w.gaze->IsActive()) << rate;
+    EXPECT_EQ(15.0, w.gaze->UpdateRate()) << rate;  // the rate was not handed on
+  }
+}
+
 }  // namespace
 
 namespace {

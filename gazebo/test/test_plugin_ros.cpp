@@ -338,6 +338,33 @@ TEST(PluginRos, FrameCommandsChangeTheEyeImageSize) {
   EXPECT_EQ(15.0, g_world->eye_l_narrow->UpdateRate());
 }
 
+TEST(PluginRos, OverheadAndGazeKeepTheirRenderedSizeApartFromTheTrim) {
+  ASSERT_TRUE(g_probe->WaitFor([]() {
+    return g_probe->sub_overhead.getNumPublishers() > 0 && g_probe->sub_gaze.getNumPublishers() > 0;
+  }));
+  // Overhead 320 x 180, each row holding its row number: published as 176 rows from row 2.
+  std::vector<unsigned char> rows(320 * 180 * 3);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<unsigned char>(i / (320 * 3));
+  unsigned before = g_probe->overhead_count;
+  const unsigned gaze_before = g_probe->gaze_count;
+  ASSERT_TRUE(gs::UpdateCamera(g_world->overhead, rows.data(), 320, 180));
+  ASSERT_TRUE(g_probe->WaitFor([&]() { return g_probe->overhead_count > before; }, 3.0));
+  EXPECT_EQ(320u, g_probe->overhead.width);
+  EXPECT_EQ(176u, g_probe->overhead.height);
+  ASSERT_EQ(320u * 176u * 3u, g_probe->overhead.data.size());
+  EXPECT_EQ(2, g_probe->overhead.data[0]);
+  EXPECT_EQ(177, g_probe->overhead.data.back());
+  EXPECT_EQ(gaze_before, g_probe->gaze_count);  // the overhead frame went to its own topic
+  // Gaze 1280 x 720 while the eye streams are 640 x 360: neither resized nor cropped.
+  const auto big = UniformImage(1280, 720, 66);
+  before = g_probe->gaze_count;
+  ASSERT_TRUE(gs::UpdateCamera(g_world->gaze, big.data(), 1280, 720));
+  ASSERT_TRUE(g_probe->WaitFor([&]() { return g_probe->gaze_count > before; }, 3.0));
+  EXPECT_EQ(1280u, g_probe->gaze.width);
+  EXPECT_EQ(720u, g_probe->gaze.height);
+  EXPECT_EQ(66, g_probe->gaze.data[12345]);
+}
+
 TEST(PluginRos, ResetStopsTheWheelsAndRestartsTheTickClock) {
   SetFloorNear();
   const double l0 = g_world->Target(kWheelL);
