@@ -318,7 +318,10 @@ void VESK_ModelPlugin::Reset() {
     state.tick_u = VESK_TICK_U{};
   }
   state.t_next_tick = vesk_gazebo::kTickPeriodD;
-  state.tick_stamp = 0;
+  {
+    os::ScopedLock lock(pars_lock);
+    state.tick_stamp = 0;
+  }
   for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;

@@ -158,6 +158,7 @@ void VESK_ModelPlugin::OnTick() {
   }
 
   SetPositions(d);
+  os::ScopedLock lock(pars_lock);
   state.tick_stamp = vesk_gazebo::NextTickStamp(state.tick_stamp);
 }
 

@@ -10,8 +10,10 @@ namespace gazebo {
 namespace {
 
 // Moving-average history of the accelerometers, shared by all plug-in objects of the
-// process: set 0 body, set 1 head.
+// process: set 0 body, set 1 head. Guarded by filt_lock (the objects' own locks do not
+// cover each other's sensor threads).
 vesk_gazebo::ImuFilter filt[2];
+os::Mutex filt_lock;
 
 // Whether the resize of eye stream 0 / 1 has been announced (for the life of the process).
 bool reported_resize[2] = {false, false};
@@ -23,8 +25,11 @@ void VESK_ModelPlugin::OnIMUUpdate(sensors::ImuSensor* s) {
   const double accel[3] = {a.X(), a.Y(), a.Z()};
   const bool head = s == state.sensor.acc_head;
   int16_t counts[3];
+  {
+    os::ScopedLock lock(filt_lock);
+    vesk_gazebo::ImuFilterUpdate(filt[head ? 1 : 0], accel, counts);
+  }
   os::ScopedLock lock(tick_u_lock);
-  vesk_gazebo::ImuFilterUpdate(filt[head ? 1 : 0], accel, counts);
   VESK_IMU_BLOCK& block = head ? state.tick_u.imu_head : state.tick_u.imu_body;
   for (int i = 0; i < 3; ++i) block.acc[i] = counts[i];
 }
@@ -71,12 +76,16 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   vesk_gazebo::FrameImage img{s->ImageData(), static_cast<int>(s->ImageWidth()),
                               static_cast<int>(s->ImageHeight())};
   if (!img.data) return;
+  // The stream geometry and the tick clock as the tick last left them (one reading of the
+  // clock for both clock fields).
+  VESK_FRAME_GEOM g{};
+  int32_t stamp;
+  {
+    os::ScopedLock lock(pars_lock);
+    if (stream == 0 || stream == 1) g = platform_pars.stream[stream].stream_geom;
+    stamp = state.tick_stamp;
+  }
   if (stream == 0 || stream == 1) {
-    VESK_FRAME_GEOM g;
-    {
-      os::ScopedLock lock(pars_lock);
-      g = platform_pars.stream[stream].stream_geom;
-    }
     img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
                                    state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
                                    &reported_resize[stream]);
@@ -89,8 +98,8 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   frame.flags = FRAME_FLAG_RAW;
   frame.width = static_cast<uint16_t>(img.width);
   frame.height = static_cast<uint16_t>(img.height);
-  frame.clock_aux = static_cast<uint32_t>(state.tick_stamp);
-  frame.clock = state.tick_stamp;
+  frame.clock_aux = static_cast<uint32_t>(stamp);
+  frame.clock = stamp;
   frame.size = FRAME_HEADER_BYTES + static_cast<uint32_t>(img.width) * img.height * 3;
   frame.data = img.data;
   state.interf->publish_frame(&frame);

@@ -91,6 +91,15 @@ TEST(PluginRosParams, WideAngleEyesAreResizedAndCropped) {
   EXPECT_EQ(480u, g_probe->caml.width);
   EXPECT_EQ(360u, g_probe->caml.height);
   EXPECT_EQ(200, g_probe->caml.data[0]);
+  // A frame carries the tick clock as the last tick left it: the stamp of the next tick.
+  ASSERT_TRUE(TickAndReceive());
+  const ros::Time last_tick = g_probe->package.header.stamp;
+  const unsigned n = g_probe->caml_count;
+  EXPECT_TRUE(gs::UpdateCamera(g_world->eye_l, img.data(), 1280, 720));
+  ASSERT_TRUE(g_probe->WaitFor([&]() { return g_probe->caml_count > n; }, 3.0));
+  EXPECT_EQ(last_tick + ros::Duration(0, 20000000), g_probe->caml.header.stamp);
+  ASSERT_TRUE(TickAndReceive());
+  EXPECT_EQ(g_probe->caml.header.stamp, g_probe->package.header.stamp);
   // Narrow eye cameras were removed: their updates reach nobody.
   EXPECT_FALSE(gs::UpdateCamera(g_world->eye_l_narrow, img.data(), 1280, 720));
 }

@@ -151,6 +151,10 @@ TEST_F(StandinTest, SensorsRegisterUpdateAndRemove) {
   EXPECT_TRUE(gs::UpdateCamera(cam, img.data(), 6, 5));
   EXPECT_EQ(6u, cam->ImageWidth());
   EXPECT_EQ(7, cam->ImageData()[6 * 3 * 5 - 1]);
+  // No pixels for a non-empty size: refused, the last image stays.
+  EXPECT_FALSE(gs::UpdateCamera(cam, nullptr, 6, 5));
+  EXPECT_EQ(6u, cam->ImageWidth());
+  EXPECT_EQ(7, cam->ImageData()[0]);
 
   sensors::SensorManager::Instance()->RemoveSensor(cam->ScopedName());
   EXPECT_EQ(3u, sensors::SensorManager::Instance()->GetSensors().size());  // queued

@@ -12,7 +12,7 @@
 // Threads: Load, Reset and the destructor run on Gazebo's loading thread, the tick on the
 // world-update thread, the sensor callbacks on Gazebo's sensor threads. The sensor snapshot
 // `tick_u` is guarded by `tick_u_lock`, held only while a callback writes its fields and while
-// the tick or Reset copies or clears it.
+// the tick or Reset copies or clears it; `pars_lock` guards what the camera threads read.
 #pragma once
 
 #include <vesk_net/interf.h>
@@ -116,8 +116,9 @@ class VESK_ModelPlugin : public ModelPlugin {
   int32_t verbosity;
   State state;
   os::Mutex tick_u_lock;
-  // Guards the eye streams' geometry in platform_pars between the tick (frame
-  // specifications) and the camera threads (PublishCameraFrame).
+  // Guards the eye streams' geometry in platform_pars and state.tick_stamp between their
+  // writers (the tick: frame specifications, the clock; Reset) and the camera threads
+  // (PublishCameraFrame).
   os::Mutex pars_lock;
   // Sequence number of the next frame of each stream (image header seq).
   uint16_t frame_seq[4] = {0, 0, 0, 0};

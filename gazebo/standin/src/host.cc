@@ -160,6 +160,7 @@ class Access {
     // An image is only replaced by a camera update that no subscriber is reading; the host
     // drives a camera's updates from one thread at a time, as Gazebo's rendering thread does.
     if (!s || s->removed || !s->active) return false;
+    if (!rgb && w != 0 && h != 0) return false;
     s->image.assign(rgb, rgb + static_cast<size_t>(w) * h * 3);
     s->width = w;
     s->height = h;

@@ -103,7 +103,8 @@ gazebo::sensors::SonarSensorPtr AddSonarSensor(const LinkPtr& link, const std::s
 
 bool UpdateImu(const gazebo::sensors::ImuSensorPtr& imu, const ignition::math::Vector3d& accel);
 bool UpdateSonar(const gazebo::sensors::SonarSensorPtr& sonar, double range);
-// Copies a width x height x 3 RGB image into the camera (its size becomes width x height).
+// Copies a width x height x 3 RGB image into the camera (its size becomes width x height);
+// false, and nothing changed, when `rgb` is null for a non-empty size.
 bool UpdateCamera(const gazebo::sensors::CameraSensorPtr& camera, const unsigned char* rgb,
                   unsigned int width, unsigned int height);
 // Signals the update event without changing the reading (same conditions as above).
