@@ -59,19 +59,21 @@ void publish_clock(const ros::Publisher& pub, const vesk_sim::SimWorld& world, b
   clock.clock.fromNSec(static_cast<uint64_t>(next_ns));
   pub.publish(clock);
   if (!use_sim_time) return;
-  for (int i = 0; i < 5000 && ros::Time::now() != clock.clock; ++i) {
+  // Should roscpp not follow "/clock" (the parameter was set after this process started),
+  // the clock is set directly from then on.
+  static bool direct = false;
+  for (int i = 0; !direct && i < 5000 && ros::Time::now() != clock.clock; ++i) {
     if (i > 100) {
       ros::WallDuration(0.00001).sleep();
     } else {
       std::this_thread::yield();
     }
   }
-  if (ros::Time::now() != clock.clock) {
-    static bool warned = false;
-    if (!warned) os::warn("the ROS clock does not follow \"/clock\": setting it directly");
-    warned = true;
-    ros::Time::setNow(clock.clock);
+  if (!direct && ros::Time::now() != clock.clock) {
+    os::warn("the ROS clock does not follow \"/clock\": setting it directly");
+    direct = true;
   }
+  if (direct) ros::Time::setNow(clock.clock);
 }
 
 bool on_reset_service(std_srvs::Empty::Request&, std_srvs::Empty::Response&) {
