@@ -124,6 +124,16 @@ TEST(PluginRosParams, WorldKeepsRunningWhenTheInterfaceCannotBeCreated) {
   const auto img = UniformImage(1280, 720, 1);
   EXPECT_TRUE(gs::UpdateCamera(w.eye_l, img.data(), 1280, 720));  // wide-angle eyes kept
   EXPECT_TRUE(gs::UpdateImu(w.acc_body, {0, 0, 9.81}));
+  // The pacing goes on all the same: at 0.1 s the next tick is due at 0.12 s; steps of
+  // 0.05 s skip one period each and say which.
+  gs::SetMaxStepSize(w.world, 0.05);
+  testing::internal::CaptureStdout();
+  w.Step(3);
+  EXPECT_EQ(
+      "dropped some interface frames (0.14 to 0.16)\n"
+      "dropped some interface frames (0.18 to 0.22)\n"
+      "dropped some interface frames (0.24 to 0.26)\n",
+      testing::internal::GetCapturedStdout());
 }
 
 }  // namespace
