@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <ros/ros.h>
 #include <vesk_support/os.h>
@@ -110,6 +111,36 @@ int run(const std::string& which) {
     std::cout << "after_first=" << ros::ok() << std::endl;
     ib.reset();
     std::cout << "after_second=" << ros::ok() << std::endl;
+    return 0;
+  }
+  if (which == "ros_shut_down") {
+    // The host (or a remote "rosnode kill") shuts ROS down under a live
+    // interface; the platform keeps ticking and sending frames.
+    Config c("probe_s", NET_MODE_ROS, 1);
+    c.net.net_flags = NET_FLAG_SIM;
+    c.net.initial_flags = 0x7;
+    VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+    VESK_TICK_U u;
+    std::memset(&u, 0, sizeof(u));
+    i.exchange(u);
+    ros::shutdown();
+    std::cout << "ros_ok=" << ros::ok() << std::endl;
+    VESK_TICK_D* d = nullptr;
+    for (int k = 0; k < 60; ++k) d = i.exchange(u);
+    std::cout << "flags=" << d->flags << std::endl;
+    std::vector<uint8_t> pixels(2 * 2 * 3, 1);
+    VESK_MSG_FRAME f = {};
+    f.flags = FRAME_FLAG_RAW;
+    f.width = f.height = 2;
+    f.size = FRAME_HEADER_BYTES + 12;
+    f.data = pixels.data();
+    i.publish_frame(&f);
+    MICS_ALL mics = {};
+    i.publish_mics(&mics);
+    const unsigned char text[] = "hello";
+    i.publish_log(text, 5);
+    std::cout << "receive_null=" << (i.receive() == nullptr) << std::endl;
+    std::cout << "survived=1" << std::endl;
     return 0;
   }
   std::cerr << "unknown case " << which << std::endl;

@@ -119,6 +119,14 @@ TEST(Construction, MissingConfigDirectoryFailsConstruction) {
   EXPECT_TRUE(has(out, "second_online=1\nafter=0\n")) << out;
 }
 
+// ROS shut down under a live interface (by the host, or a remote kill of the
+// node): ticks, frames, microphones and logs go on without publishing, and the
+// platform keeps getting its flags.
+TEST(Construction, SurvivesRosShutDownUnderIt) {
+  const std::string out = run_probe("ros_shut_down");
+  EXPECT_TRUE(has(out, "ros_ok=0\nflags=7\nreceive_null=1\nsurvived=1\n")) << out;
+}
+
 // ---- topic set -------------------------------------------------------------------------
 
 std::map<std::string, std::string> published_topics() {
