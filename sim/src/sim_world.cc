@@ -60,6 +60,7 @@ struct SimSensor {
   Vec3 p_prev, v_step, v_report;
   double t_report = 0.0;
   bool have_prev = false;
+  bool failed = false;  // a report has failed (warned once)
 };
 
 class SimRobot {
@@ -322,9 +323,15 @@ SimWorld::SimWorld(const SimOptions& options) {
   static_boxes_ = scene_.boxes.size();
   if (options.robots.empty()) os::fail("no robot to simulate");
   for (size_t i = 0; i < options.robots.size(); ++i) {
-    for (size_t k = 0; k < i; ++k) {
-      if (options.robots[k].name == options.robots[i].name) {
-        os::fail("two robots named \"" + options.robots[i].name + "\"");
+    for (size_t k = 0; k < options.robots.size(); ++k) {
+      const std::string& a = options.robots[k].name;
+      const std::string& b = options.robots[i].name;
+      if (k < i && a == b) os::fail("two robots named \"" + b + "\"");
+      // The plug-in finds its sensors by a substring of their scoped names: a robot whose
+      // name ends another's would be handed the other robot's sensors.
+      if (a.size() < b.size() && b.compare(b.size() - a.size(), a.size(), a) == 0) {
+        os::fail("robot name \"" + a + "\" ends robot name \"" + b +
+                 "\": their sensors could not be told apart");
       }
     }
   }
@@ -413,33 +420,50 @@ void SimWorld::physics(double dt) {
         const Vec3 f = pose.rot.rotate_reverse(accel - desc_.gravity);
         s.v_report = s.v_step;
         s.t_report = t;
-        gazebo_standin::UpdateImu(s.imu, ignition::math::Vector3d(f.x, f.y, f.z));
+        try {
+          gazebo_standin::UpdateImu(s.imu, ignition::math::Vector3d(f.x, f.y, f.z));
+        } catch (const std::exception& e) {
+          if (!s.failed) os::warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + e.what());
+          s.failed = true;
+        }
         continue;
       }
       if (!scene_ready) {
         update_scene();
         scene_ready = true;
       }
-      if (s.sonar) {
-        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
-                                                         s.desc.radius, robot->index()));
-      } else if (s.camera) {
-        CameraSpec cam;
-        cam.pose = pose;
-        cam.hfov = std::min(s.desc.hfov, 2.6);  // pinhole: wide-angle lenses are drawn at most this wide
-        cam.width = s.desc.width;
-        cam.height = s.desc.height;
-        cam.near_clip = s.desc.near_clip;
-        cam.far_clip = s.desc.far_clip;
-        const size_t bytes = static_cast<size_t>(cam.width) * cam.height * 3;
-        if (image_.size() < bytes) image_.resize(bytes);
-        renderer_.render(scene_, cam, image_.data());
-        gazebo_standin::UpdateCamera(s.camera, image_.data(), cam.width, cam.height);
-        ++camera_frames_;
+      try {
+        report_sensor(s, pose, robot->index());
+      } catch (const std::exception& e) {
+        // A plug-in's sensor callback failed (e.g. a frame size it cannot make from this
+        // camera's image): that report is lost, the world goes on.
+        if (!s.failed) os::warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + e.what());
+        s.failed = true;
       }
     }
   }
   scene_.boxes.resize(static_boxes_);
+}
+
+void SimWorld::report_sensor(SimSensor& s, const Pose& pose, int owner) {
+  if (s.sonar) {
+    gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
+                                                     s.desc.radius, owner));
+    return;
+  }
+  if (!s.camera) return;
+  CameraSpec cam;
+  cam.pose = pose;
+  cam.hfov = std::min(s.desc.hfov, 2.6);  // pinhole: wide-angle lenses are drawn at most this wide
+  cam.width = s.desc.width;
+  cam.height = s.desc.height;
+  cam.near_clip = s.desc.near_clip;
+  cam.far_clip = s.desc.far_clip;
+  const size_t bytes = static_cast<size_t>(cam.width) * cam.height * 3;
+  if (image_.size() < bytes) image_.resize(bytes);
+  renderer_.render(scene_, cam, image_.data());
+  ++camera_frames_;
+  gazebo_standin::UpdateCamera(s.camera, image_.data(), cam.width, cam.height);
 }
 
 }  // namespace vesk_sim

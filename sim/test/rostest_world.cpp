@@ -2,6 +2,8 @@
 // apart, and a world reset stops a driving robot with the next tick carrying stamp 0.
 // The world runs as fast as possible; everything here is paced by the robots' own ticks.
 #include <geometry_msgs/TwistStamped.h>
+#include <sensor_msgs/Image.h>
+#include <std_msgs/String.h>
 #include <gtest/gtest.h>
 #include <ros/ros.h>
 #include <std_srvs/Empty.h>
@@ -118,6 +120,35 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   EXPECT_NEAR(end.wheel_speed_opto.data.at(0), 0.0f, 1e-6);
   EXPECT_NEAR(end.wheel_speed_opto.data.at(1), 0.0f, 1e-6);
   EXPECT_NEAR(end.body_pose.x, r.all()[r.count() - 25].body_pose.x, 1e-5);
+}
+
+TEST(Cameras, FrameCommandsResizeTheEyesAndAnImpossibleOneLeavesTheWorldRunning) {
+  ros::NodeHandle nh;
+  Robot r(nh, "vesk");
+  std::vector<std::pair<uint32_t, uint32_t>> sizes;
+  ros::Subscriber eye = nh.subscribe<sensor_msgs::Image>(
+      "/vesk/sensors/caml", 100, [&](const sensor_msgs::Image::ConstPtr& m) { sizes.emplace_back(m->width, m->height); });
+  ros::Publisher command = nh.advertise<std_msgs::String>("/vesk/control/command", 10);
+  ASSERT_TRUE(r.wait(30));
+  ASSERT_FALSE(sizes.empty());
+  EXPECT_EQ(sizes.back(), std::make_pair(640u, 360u));
+
+  std_msgs::String c;
+  c.data = "frame=180p";  // halved to 320 x 180, then two rows off top and bottom
+  command.publish(c);
+  ASSERT_TRUE(r.wait(40));
+  EXPECT_EQ(sizes.back(), std::make_pair(320u, 176u));
+
+  // The eye cameras render 640 x 360: 720 rows cannot be made from them. The plug-in fails
+  // those frames; the simulator drops them and keeps ticking.
+  c.data = "frame=720p";
+  command.publish(c);
+  const size_t frames = sizes.size();
+  ASSERT_TRUE(r.wait(60));
+  for (size_t i = frames; i < sizes.size(); ++i) EXPECT_NE(sizes[i].first, 1280u);
+  const uint32_t seq = r.last().header.seq;
+  ASSERT_TRUE(r.wait(10));
+  EXPECT_GT(r.last().header.seq, seq);
 }
 
 }  // namespace

@@ -158,8 +158,12 @@ TEST_F(World, CamerasSeeTheWorldAndOtherRobots) {
   EXPECT_GT(bright, 320 * 240 / 20);
 }
 
-TEST_F(World, RejectsDuplicateRobotNames) {
+TEST_F(World, RejectsRobotNamesThePluginCouldConfuse) {
   EXPECT_THROW(make({RobotSpawn{"vesk", 0, 0, 0}, RobotSpawn{"vesk", 1, 0, 0}}), std::runtime_error);
+  // "avesk::vesk_head::..." contains "vesk::vesk_head::...".
+  EXPECT_THROW(make({RobotSpawn{"vesk", 0, 0, 0}, RobotSpawn{"avesk", 1, 0, 0}}), std::runtime_error);
+  EXPECT_THROW(make({RobotSpawn{"avesk", 0, 0, 0}, RobotSpawn{"vesk", 1, 0, 0}}), std::runtime_error);
+  EXPECT_NO_THROW(make({RobotSpawn{"vesk", 0, 0, 0}, RobotSpawn{"vesk2", 1, 0, 0}}));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 //     sensor frame; sonars and cliff sensors by ray casting (robots do not see themselves);
 //     cameras by the software renderer, which also draws the other robots and the
 //     robot's own links.
+//     A sensor report whose plug-in callback throws is dropped with one warning per sensor.
 // The world's update-end event (the plug-ins' ticks) follows the physics, as in Gazebo.
 #pragma once
 
@@ -44,6 +45,7 @@ struct SimOptions {
 };
 
 class SimRobot;
+struct SimSensor;
 
 class SimWorld {
  public:
@@ -72,6 +74,9 @@ class SimWorld {
  private:
   void physics(double dt);
   void update_scene();
+  // Computes a ray or image sensor's reading and reports it to the stand-in (which runs
+  // the plug-in's callbacks).
+  void report_sensor(SimSensor& s, const Pose& pose, int owner);
 
   WorldDesc desc_;
   gazebo_standin::WorldPtr world_;
