@@ -113,6 +113,13 @@ int run(const std::string& which) {
     std::cout << "after_second=" << ros::ok() << std::endl;
     return 0;
   }
+  if (which == "late_master") {
+    // The master comes up while the interface waits for it.
+    Config c("probe_late");
+    VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
+    std::cout << "online=" << i.online() << std::endl;
+    return 0;
+  }
   if (which == "ros_shut_down") {
     // The host (or a remote "rosnode kill") shuts ROS down under a live
     // interface; the platform keeps ticking and sending frames.

@@ -2,7 +2,9 @@
 // topic set as the master sees it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -69,6 +71,35 @@ TEST(Construction, ExitRequestEndsMasterWait) {
   ASSERT_NE(at, std::string::npos) << out;
   // Requested after 300 ms; the wait looks every 100 ms. Far below one 60-attempt wait.
   EXPECT_LT(std::stol(out.substr(at + 11)), 1500) << out;
+}
+
+// A master that comes up during the wait: the failed attempts are listed on
+// lines of their own, and success ends with "\tOK".
+TEST(Construction, MasterFoundOnLaterAttempt) {
+  const int port = unused_port();
+  const std::string env = "ROS_MASTER_URI=http://127.0.0.1:" + std::to_string(port);
+  const std::string cmd = env + " " + VESK_NET_PROBE + std::string(" late_master 2>/dev/null");
+  FILE* probe = popen(cmd.c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  // The master starts once the probe has reported its first failed attempt.
+  std::string out;
+  char buf[512];
+  while (!has(out, "failed to reach") && fgets(buf, sizeof(buf), probe)) out += buf;
+  const std::string port_text = std::to_string(port);
+  const pid_t master = fork();
+  if (master == 0) {
+    execlp("rosmaster", "rosmaster", "--core", "-p", port_text.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(master, 0);
+  while (fgets(buf, sizeof(buf), probe)) out += buf;
+  pclose(probe);
+  kill(master, SIGTERM);
+  waitpid(master, nullptr, 0);
+  EXPECT_TRUE(has(out, "opening ROS interface...\n\tfailed to reach ROS master...\n")) << out;
+  EXPECT_TRUE(has(out, "failed to reach ROS master...\n\tOK\n")) << out;
+  EXPECT_FALSE(has(out, " OK!")) << out;
+  EXPECT_TRUE(has(out, "online=1\n")) << out;
 }
 
 TEST(Construction, OfflineNeedsNoMaster) {
