@@ -1,7 +1,7 @@
 #include "vesk_sim/sdf_world.h"
 
 #include <sdf/sdf.hh>
-#include <vesk_support/os.h>
+#include "vesk_sim/console.h"
 
 #include <algorithm>
 #include <functional>
@@ -205,16 +205,16 @@ double subtree_inertia(const RobotDesc& robot, const JointDesc& joint) {
 RobotDesc load_robot(const std::string& path, const std::string& name) {
   sdf::Root root;
   const sdf::Errors errors = root.Load(path);
-  if (!errors.empty()) os::fail("failed to read robot model \"" + path + "\": " + parser_errors(errors));
+  if (!errors.empty()) fail("failed to read robot model \"" + path + "\": " + parser_errors(errors));
   const sdf::Model* model = root.Model();
-  if (!model) os::fail("no model in \"" + path + "\"");
+  if (!model) fail("no model in \"" + path + "\"");
 
   RobotDesc robot;
   robot.name = name.empty() ? model->Name() : name;
   std::map<std::string, int> link_index;
   std::vector<PendingJoint> pending;
   walk_model(*model, "", Pose(), robot, link_index, pending);
-  if (robot.links.empty()) os::fail("robot model \"" + path + "\" has no links");
+  if (robot.links.empty()) fail("robot model \"" + path + "\" has no links");
 
   std::vector<JointDesc> joints;
   std::vector<bool> is_child(robot.links.size(), false);
@@ -227,7 +227,7 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
     j.parent = p.parent_name == "world" ? -1 : resolve_link(link_index, p.scope, strip(p.parent_name));
     j.child = resolve_link(link_index, p.scope, strip(p.child_name));
     if (j.child < 0 || (j.parent < 0 && p.parent_name != "world")) {
-      os::fail("joint \"" + j.name + "\" names an unknown link (\"" + p.parent_name + "\" / \"" +
+      fail("joint \"" + j.name + "\" names an unknown link (\"" + p.parent_name + "\" / \"" +
                p.child_name + "\")");
     }
     const Pose joint_frame = robot.links[j.child].pose0 * p.pose;
@@ -241,7 +241,7 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
   for (size_t k = 0; k < robot.links.size() && robot.root < 0; ++k) {
     if (!is_child[k]) robot.root = static_cast<int>(k);
   }
-  if (robot.root < 0) os::fail("robot model \"" + path + "\" has no root link (joint loop)");
+  if (robot.root < 0) fail("robot model \"" + path + "\" has no root link (joint loop)");
 
   // Parents before children: breadth first from the root (and from the world).
   std::vector<bool> placed(robot.links.size(), false);
@@ -257,7 +257,7 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
     }
   }
   if (robot.joints.size() != joints.size()) {
-    os::fail("robot model \"" + path + "\" has joints not connected to its root link");
+    fail("robot model \"" + path + "\" has joints not connected to its root link");
   }
   for (JointDesc& j : robot.joints) j.params.inertia = subtree_inertia(robot, j);
 
@@ -272,8 +272,8 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
 WorldDesc load_world(const std::string& path) {
   sdf::Root root;
   const sdf::Errors errors = root.Load(path);
-  if (!errors.empty()) os::fail("failed to read world \"" + path + "\": " + parser_errors(errors));
-  if (root.WorldCount() < 1) os::fail("no world in \"" + path + "\"");
+  if (!errors.empty()) fail("failed to read world \"" + path + "\": " + parser_errors(errors));
+  if (root.WorldCount() < 1) fail("no world in \"" + path + "\"");
   const sdf::World* world = root.WorldByIndex(0);
   WorldDesc desc;
   desc.name = world->Name();

@@ -12,10 +12,11 @@
 #include <rosgraph_msgs/Clock.h>
 #include <std_msgs/Empty.h>
 #include <std_srvs/Empty.h>
-#include <vesk_support/os.h>
-#include <vesk_support/qor.h>
+#include "vesk_sim/console.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <ctime>
 #include <iostream>
@@ -28,20 +29,23 @@ std::atomic<bool> g_reset_requested{false};
 
 void on_sigint(int) { g_interrupted = true; }
 
-double wall_seconds(const os::Timer& t) { return static_cast<double>(t.elapsedUS()) * 1e-6; }
+std::string robot_from_environment() {
+  const char* name = std::getenv("VESK_ROBOT_NAME");
+  return name ? name : "";
+}
 
 double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 void wait_for_master() {
   for (int attempt = 0; attempt < 60; ++attempt) {
     if (ros::master::check()) return;
-    if (attempt == 0) std::cout << os::cout_global_elapsed() << "waiting for the ROS master..." << std::endl;
+    if (attempt == 0) std::cout << vesk_sim::time_prefix() << "waiting for the ROS master..." << std::endl;
     for (int i = 0; i < 10; ++i) {
-      if (g_interrupted) os::fail("user requests exit whilst seeking ROS master");
-      os::msleep(100);
+      if (g_interrupted) vesk_sim::fail("user requests exit whilst seeking ROS master");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
-  os::fail("could not contact ROS master");
+  vesk_sim::fail("could not contact ROS master");
 }
 
 // "/clock" goes out every kClockPeriodNs of simulated time, at the start of the world step
@@ -70,7 +74,7 @@ void publish_clock(const ros::Publisher& pub, const vesk_sim::SimWorld& world, b
     }
   }
   if (!direct && ros::Time::now() != clock.clock) {
-    os::warn("the ROS clock does not follow \"/clock\": setting it directly");
+    vesk_sim::warn("the ROS clock does not follow \"/clock\": setting it directly");
     direct = true;
   }
   if (direct) ros::Time::setNow(clock.clock);
@@ -89,7 +93,7 @@ int run(int argc, char** argv) {
   std::signal(SIGINT, on_sigint);
   std::signal(SIGTERM, on_sigint);
   const vesk_sim::CommandLine cmd =
-      vesk_sim::parse_command_line(words, ros::package::getPath("vesk_sim"), qor::get_env("VESK_ROBOT_NAME"));
+      vesk_sim::parse_command_line(words, ros::package::getPath("vesk_sim"), robot_from_environment());
   if (cmd.help) {
     std::cout << vesk_sim::usage_text();
     return 0;
@@ -108,7 +112,7 @@ int run(int argc, char** argv) {
   ros::param::get("/use_sim_time", use_sim_time);
 
   vesk_sim::SimWorld world(cmd.sim);
-  std::cout << os::cout_global_elapsed() << "simulating " << world.robot_count() << " robot(s), step "
+  std::cout << vesk_sim::time_prefix() << "simulating " << world.robot_count() << " robot(s), step "
             << world.step_size() << " s, real-time factor ";
   if (cmd.rtf > 0.0) {
     std::cout << cmd.rtf << std::endl;
@@ -116,8 +120,7 @@ int run(int argc, char** argv) {
     std::cout << "as fast as possible" << std::endl;
   }
 
-  os::Timer wall;
-  wall.reset();
+  const double wall_start = vesk_sim::wall_seconds();
   const double cpu_start = cpu_seconds();
   double paced_from = 0.0;  // simulation time at which pacing (re)started
   double wall_from = 0.0;
@@ -125,29 +128,29 @@ int run(int argc, char** argv) {
   while (!g_interrupted && ros::ok()) {
     queue.callAvailable();
     if (g_reset_requested.exchange(false)) {
-      std::cout << os::cout_global_elapsed() << "world reset at " << world.sim_time() << " s" << std::endl;
+      std::cout << vesk_sim::time_prefix() << "world reset at " << world.sim_time() << " s" << std::endl;
       world.reset();
       paced_from = 0.0;
-      wall_from = wall_seconds(wall);
+      wall_from = (vesk_sim::wall_seconds() - wall_start);
     }
     publish_clock(clock_pub, world, use_sim_time);
     world.step();
     simulated += world.step_size();
     if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;
     if (cmd.rtf > 0.0) {
-      const double ahead = (world.sim_time() - paced_from) / cmd.rtf - (wall_seconds(wall) - wall_from);
-      if (ahead > 0.002) os::msleep(static_cast<unsigned>(ahead * 1000.0));
+      const double ahead = (world.sim_time() - paced_from) / cmd.rtf - ((vesk_sim::wall_seconds() - wall_start) - wall_from);
+      if (ahead > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
     }
   }
-  const double wall_s = wall_seconds(wall);
+  const double wall_s = (vesk_sim::wall_seconds() - wall_start);
   const double cpu_s = cpu_seconds() - cpu_start;
-  std::cout << os::cout_global_elapsed() << "simulated " << simulated << " s in " << wall_s
+  std::cout << vesk_sim::time_prefix() << "simulated " << simulated << " s in " << wall_s
             << " s of wall-clock time (real-time factor " << (wall_s > 0 ? simulated / wall_s : 0.0)
             << "), CPU " << (simulated > 0 ? cpu_s / simulated : 0.0) << " s per simulated second, "
             << world.camera_frames() << " camera frames" << std::endl;
   for (size_t i = 0; i < world.robot_count(); ++i) {
     const vesk_sim::BasePose p = world.robot_pose(i);
-    std::cout << os::cout_global_elapsed() << "robot " << i << " ends at x " << p.x << " m, y " << p.y
+    std::cout << vesk_sim::time_prefix() << "robot " << i << " ends at x " << p.x << " m, y " << p.y
               << " m, heading " << p.yaw << " rad" << std::endl;
   }
   return 0;
