@@ -60,6 +60,7 @@ void CosmeticTargets(const float c[6], double t[6]) {
 
 float WheelSpeedFromAngles(double angle, double angle_prev) {
   const double x = (angle - angle_prev) * 0.3183098861837907;  // turns per half revolution
+  if (!std::isfinite(x)) return 0.0f;
   double r = x - std::floor(x);
   if (r >= 0.5) r -= 1.0;
   return static_cast<float>(r * 7.0685837514573056);

@@ -127,7 +127,8 @@ void VESK_ModelPlugin::OnTick() {
     const float speed = vesk_gazebo::WheelSpeedFromAngles(a, state.wheel_angle_prev[side]);
     u.wheel_speed_opto[side] = speed;
     u.wheel_speed_back_emf[side] = speed;
-    state.wheel_angle_prev[side] = a;
+    // A non-finite reading is not kept: it would spoil every later speed.
+    if (std::isfinite(a)) state.wheel_angle_prev[side] = a;
   }
 
   u.joint_pos[0] = vesk_gazebo::kReportedTilt;

@@ -131,6 +131,15 @@ TEST(WheelSpeedFromAngles, SmallChangesAndAliasing) {
   EXPECT_EQ(0.0f, WheelSpeedFromAngles(5.0, 5.0));
 }
 
+TEST(WheelSpeedFromAngles, NonFiniteAnglesGiveZero) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(0.0f, WheelSpeedFromAngles(nan, 1.0));
+  EXPECT_EQ(0.0f, WheelSpeedFromAngles(1.0, nan));
+  EXPECT_EQ(0.0f, WheelSpeedFromAngles(inf, 1.0));
+  EXPECT_EQ(0.0f, WheelSpeedFromAngles(inf, inf));
+}
+
 TEST(Heading, YawOfQuaternions) {
   const double yaw = 0.7;
   EXPECT_NEAR(yaw, HeadingFromQuaternion(std::cos(yaw / 2), 0, 0, std::sin(yaw / 2)), 1e-12);

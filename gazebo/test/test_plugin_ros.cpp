@@ -37,8 +37,18 @@ bool TickUntil(const std::function<bool()>& done, int ticks = 150) {
   return false;
 }
 
-// One tick, then waits for its sensors package.
+// Takes in the packages of earlier ticks still on their way (none arrives for 50 ms), so
+// that the next package received is the next tick's.
+void Settle() {
+  unsigned n;
+  do {
+    n = g_probe->packages;
+  } while (g_probe->WaitFor([&]() { return g_probe->packages > n; }, 0.05));
+}
+
+// One tick, then waits for its sensors package (packages of earlier ticks taken in first).
 bool TickAndReceive() {
+  Settle();
   const unsigned before = g_probe->packages;
   g_world->StepTick();
   return g_probe->WaitFor([&]() { return g_probe->packages > before; }, 3.0);
@@ -406,7 +416,25 @@ TEST(PluginRos, ResetStopsTheWheelsAndRestartsTheTickClock) {
   EXPECT_EQ(640u, g_probe->caml.width);
 }
 
+TEST(PluginRos, NonFiniteWheelAngleDoesNotSpoilLaterSpeeds) {
+  // The wheels stand still at their targets; one tick the left joint reads NaN.
+  for (int i = 0; i < 5; ++i) Tick();
+  const gs::JointPtr wheel = g_world->JointPtr(kWheelL);
+  const double rest = g_world->Target(kWheelL);
+  gs::SetJointPosition(wheel, std::nan(""));
+  ASSERT_TRUE(TickAndReceive());
+  EXPECT_EQ(0.0f, g_probe->package.wheel_speed_opto.data[0]);
+  // Sound again and turning by about 0.02 rad over the tick: the speed comes from the last
+  // sound angle, not from the NaN.
+  gs::SetJointPosition(wheel, rest);
+  g_world->model->GetJointController()->SetPositionTarget(g_world->Joint(kWheelL), rest + 0.02);
+  ASSERT_TRUE(TickAndReceive());
+  EXPECT_TRUE(std::isfinite(g_probe->package.wheel_speed_opto.data[0]));
+  EXPECT_NEAR(0.045, g_probe->package.wheel_speed_opto.data[0], 0.005);
+}
+
 TEST(PluginRos, LargeStepsDropTicksAndSayTheyDid) {
+  Settle();
   gs::SetMaxStepSize(g_world->world, 0.05);
   const unsigned before = g_probe->packages;
   testing::internal::CaptureStdout();

@@ -57,7 +57,7 @@ double LiftCorrection(double L);
 void CosmeticTargets(const float c[6], double targets[6]);
 
 // Wheel surface speed [m/s] from the change of its joint angle over one tick; changes of more
-// than a quarter turn alias.
+// than a quarter turn alias. A non-finite change (a physics fault) gives 0.
 float WheelSpeedFromAngles(double angle, double angle_prev);
 
 // Yaw [rad] of the orientation quaternion (w, x, y, z); 0 for a degenerate quaternion or
