@@ -1,6 +1,7 @@
 // A platform process that makes interfaces the way a host would, for the
 // construction tests that need a fresh process (ROS start-up, no master).
 // Usage: net_probe <case>; prints what it sees, one "key=value" per line.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -44,18 +45,23 @@ int run(const std::string& which) {
     // No master is reachable; the platform gives up after about 0.3 s.
     Config c("probe", NET_MODE_ROS, 2);
     os::Timer timer;
+    std::atomic<long> requested_ms(-1);
     std::thread t([&] {
       os::msleep(300);
+      requested_ms = static_cast<long>(timer.elapsedMS());
       *static_cast<volatile int32_t*>(&c.net.exit_request) = 1;
     });
+    long given_up_ms = -1;
     try {
       VESK_NET_INTERF i(&c.net, &c.tool, &c.pars);
       std::cout << "constructed" << std::endl;
     } catch (const std::runtime_error& e) {
+      given_up_ms = static_cast<long>(timer.elapsedMS());
       std::cout << "thrown=" << e.what() << std::endl;
     }
     t.join();
     std::cout << "elapsed_ms=" << timer.elapsedMS() << std::endl;
+    std::cout << "after_request_ms=" << given_up_ms - requested_ms << std::endl;
     return 0;
   }
   if (which == "no_config_dir") {

@@ -71,6 +71,13 @@ TEST(Construction, ExitRequestEndsMasterWait) {
   ASSERT_NE(at, std::string::npos) << out;
   // Requested after 300 ms; the wait looks every 100 ms. Far below one 60-attempt wait.
   EXPECT_LT(std::stol(out.substr(at + 11)), 1500) << out;
+  // Given up at the next 100 ms look, not at the end of the attempt's second
+  // (the bound leaves room for a loaded machine).
+  const size_t after = out.find("after_request_ms=");
+  ASSERT_NE(after, std::string::npos) << out;
+  const long after_ms = std::stol(out.substr(after + 17));
+  EXPECT_GE(after_ms, 0) << out;
+  EXPECT_LT(after_ms, 600) << out;
 }
 
 // A master that comes up during the wait: the failed attempts are listed on
@@ -276,7 +283,7 @@ TEST(TopicSet, PhysicalPlatform) {
 
 TEST(TopicSet, ConsoleLines) {
   testing::internal::CaptureStdout();
-  { Robot r(NET_FLAG_SIM, 3); }
+  { Robot r(NET_FLAG_SIM, 3, 0x8000002au); }
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(has(out, "advertising main topics...\n")) << out;
   for (const char* cam : {"caml", "camr", "overhead", "gaze"}) {
@@ -285,6 +292,14 @@ TEST(TopicSet, ConsoleLines) {
         << out;
   }
   EXPECT_FALSE(has(out, "opening ROS interface"));  // ROS was up already
+  // Initial flags, then the cameras, then the advertisements.
+  const size_t flags = out.find("\t(ROS) set_initial_flags\n\t(ROS) persistent_flags=8000002a\n");
+  const size_t cameras = out.find("initialised camera: caml");
+  const size_t topics = out.find("advertising main topics...");
+  ASSERT_NE(flags, std::string::npos) << out;
+  EXPECT_LT(flags, cameras) << out;
+  EXPECT_LT(cameras, out.find("initialised camera: gaze")) << out;
+  EXPECT_LT(out.find("initialised camera: gaze"), topics) << out;
 }
 
 }  // namespace
