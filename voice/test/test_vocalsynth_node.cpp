@@ -33,7 +33,8 @@ constexpr double kWakeEvery = 0.2;   // [s] wake-request period while a case kee
 // The node as a child process with its standard output and error collected.
 class NodeProcess {
  public:
-  explicit NodeProcess(const std::vector<std::string>& args) {
+  // `env`: variables set in the child only, as "NAME=value".
+  explicit NodeProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> all = {VOCALSYNTH_BIN};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -47,6 +48,7 @@ class NodeProcess {
       dup2(fds[1], 2);
       close(fds[0]);
       close(fds[1]);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -249,6 +251,19 @@ TEST_F(VoiceNodeTest, StartUpAnnouncesTopicsInOrderAndSigintEndsWithStatusZero) 
   EXPECT_LT(s2, p1);
   EXPECT_LT(p1, p2);
   EXPECT_EQ(node_->interrupt(), 0) << "Ctrl-C ends the node with status 0\n" << node_->output();
+}
+
+// Started before its master, the node waits for it and still ends on Ctrl-C
+// with status 0 (roscpp alone would retry for ever and ignore Ctrl-C).
+TEST_F(VoiceNodeTest, CtrlCWhileWaitingForTheMasterEndsWithStatusZero) {
+  NodeProcess node({"robot=nomaster"}, {"ROS_MASTER_URI=http://127.0.0.1:1/"});
+  ASSERT_TRUE(node.started());
+  const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(kWait);
+  while (node.count("waiting for it") == 0 && ros::WallTime::now() < end) ros::WallDuration(0.01).sleep();
+  EXPECT_EQ(node.count("**** WARNING **** \n\tno ROS master at \"http://127.0.0.1:1/\": waiting for it\n"), 1u)
+      << node.output();
+  EXPECT_EQ(node.interrupt(), 0) << node.output();
+  EXPECT_EQ(node.count("subscribing to"), 0u) << node.output();
 }
 
 TEST_F(VoiceNodeTest, WithoutAnimalStateItSleepsAndPublishesNothing) {
