@@ -59,7 +59,7 @@ RobotWorld::RobotWorld(const RobotOptions& opt) : options(opt) {
     eye_l_narrow = narrow("eye_l_narrow");
     eye_r_narrow = narrow("eye_r_narrow");
   }
-  gaze = gs::AddCameraSensor(head, "gaze", 640, 360, 15);
+  if (opt.gaze) gaze = gs::AddCameraSensor(head, "gaze", 640, 360, 15);
   overhead = gs::AddCameraSensor(head, "overhead", 320, 180, 15);
   acc_head = gs::AddImuSensor(head, "acc_head", 50);
   acc_body = gs::AddImuSensor(body, "acc_body", 50);

@@ -26,6 +26,7 @@ struct RobotOptions {
   std::vector<std::string> skip_joints;   // suffixes of kRobotJoints left out
   bool narrow_eyes_first = false;         // registers "eye_l_narrow" before "eye_l"
   unsigned extra_sensors = 0;             // further IMUs on the body link
+  bool gaze = true;                       // false: the head has no gaze camera
   unsigned eye_width = 1280, eye_height = 720;
 };
 

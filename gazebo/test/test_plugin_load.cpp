@@ -200,6 +200,27 @@ TEST(PluginLoad, ParameterValuesAndDisabledSensors) {
   EXPECT_FLOAT_EQ(7.0, w.eye_l->UpdateRate());
 }
 
+TEST(PluginLoad, DisabledEyesAreRemovedAndAMissingSensorIsSkipped) {
+  MakeConfigDir("load", "enable_eyes=0\n");
+  RobotOptions o;
+  o.joint_controller = false;
+  o.gaze = false;
+  RobotWorld w(o);
+  std::string out;
+  LoadFailure(w, &out);
+  EXPECT_NE(std::string::npos, out.find("] could not retrieve sensor \"vesk::vesk_head::head::gaze\"\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("\tenable_eyes: false\n")) << out;
+  gs::FlushSensorRemovals();
+  // Both kinds of eye camera leave the world; the others stay and report.
+  EXPECT_TRUE(gs::IsRemoved(w.eye_l));
+  EXPECT_TRUE(gs::IsRemoved(w.eye_r));
+  EXPECT_TRUE(gs::IsRemoved(w.eye_l_narrow));
+  EXPECT_TRUE(gs::IsRemoved(w.eye_r_narrow));
+  EXPECT_FALSE(gs::IsRemoved(w.overhead));
+  EXPECT_TRUE(w.overhead->IsActive());
+  EXPECT_FALSE(gs::IsRemoved(w.light[0]));
+}
+
 TEST(PluginLoad, ZeroStreamRateLeavesCamerasInactive) {
   MakeConfigDir("load", "frame=@0\n");
   RobotOptions o;

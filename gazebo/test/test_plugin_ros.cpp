@@ -83,6 +83,7 @@ TEST(PluginRos, LoadsWithDefaultsAndTheDeveloperJoint) {
   EXPECT_NE(std::string::npos, out.find("max_step_size = 0.001\n")) << out;
   EXPECT_NE(std::string::npos, out.find("wheels P/D: 0.2, 0.02\n")) << out;
   EXPECT_NE(std::string::npos, out.find("kinematic P/D: 0.5, 0.1\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("] cosmetic P/D: 0.2, 0.02\n")) << out;
   EXPECT_EQ(std::string::npos, out.find("joint not found")) << out;
 
   gazebo::common::PID pid;
