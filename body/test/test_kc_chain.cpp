@@ -125,10 +125,20 @@ TEST_F(ChainTest, LimitsAndFixedAngle) {
     EXPECT_EQ(link->angle, 0.3f);
   }
 
-  KC_LINK* free_link = &c.link[3];
-  kc_initLink(&c, free_link, "free", {0.0f, 0.0f, 0.0f}, 0.0f, AXIS_Z, KC_ANGLE_NONE, std::nanf(""));
-  kc_setAngle(free_link, 123.0f);  // NaN limit counts as none
-  EXPECT_EQ(free_link->angle, 123.0f);
+  // A limit of KC_ANGLE_NONE or NaN is none: the angle stays as set on that side.
+  const struct {
+    float min, max, low, high;  // limits; results of setting -123 and 123
+  } limits[] = {{KC_ANGLE_NONE, KC_ANGLE_NONE, -123.0f, 123.0f},
+                {KC_ANGLE_NONE, std::nanf(""), -123.0f, 123.0f},
+                {std::nanf(""), 0.5f, -123.0f, 0.5f}};
+  for (const auto& lim : limits) {
+    KC_LINK* free_link = &c.link[3];
+    kc_initLink(&c, free_link, "free", {0.0f, 0.0f, 0.0f}, 0.0f, AXIS_Z, lim.min, lim.max);
+    kc_setAngle(free_link, -123.0f);
+    EXPECT_EQ(free_link->angle, lim.low);
+    kc_setAngle(free_link, 123.0f);
+    EXPECT_EQ(free_link->angle, lim.high);
+  }
 }
 
 TEST_F(ChainTest, InitLinkKeepsPoseOfInitialisedChain) {
