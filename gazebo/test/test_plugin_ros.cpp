@@ -377,6 +377,8 @@ TEST(PluginRos, OverheadAndGazeKeepTheirRenderedSizeApartFromTheTrim) {
 }
 
 TEST(PluginRos, ResetStopsTheWheelsAndRestartsTheTickClock) {
+  g_probe->Command("frame=360s");
+  ASSERT_TRUE(TickUntil([&]() { return RenderEye(true, 1280, 720, 90) && g_probe->caml.width == 480u; }, 50));
   SetFloorNear();
   const double l0 = g_world->Target(kWheelL);
   g_probe->CmdVel(0.3, 0.0);
@@ -399,6 +401,9 @@ TEST(PluginRos, ResetStopsTheWheelsAndRestartsTheTickClock) {
   EXPECT_EQ(1u, gs::LinkResetCount(g_world->body));
   EXPECT_EQ(1u, gs::LinkResetCount(g_world->head));
   EXPECT_EQ(1u, gs::LinkResetCount(g_world->tail));
+  // The frame geometry that frame specifications set survives the reset.
+  ASSERT_TRUE(RenderEye(true, 1280, 720, 90));
+  EXPECT_EQ(480u, g_probe->caml.width);
 
   // The next tick is due at 0.02 s again.
   auto jc = g_world->model->GetJointController();
