@@ -29,7 +29,8 @@ void fail(const std::string& message) {
 }
 
 void warn(const std::string& message) {
-  std::cout << time_prefix() << "**** WARNING **** " << "\n\t" << message << std::endl;
+  std::cout << time_prefix() << "**** WARNING **** "
+            << "\n\t" << message << std::endl;
 }
 
 }  // namespace vesk_sim

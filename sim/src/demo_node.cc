@@ -10,9 +10,6 @@
 // Command line (key=value): robot=NAME (default VESK_ROBOT_NAME or "vesk"), duration=SECONDS
 // of simulated time (20), report=DIR (default ./vesk_report), targets=X,Y[/X,Y...] in the
 // world (the red box, then the green one: 1.2,0.5/0.9,-0.8).
-#include "vesk_sim/demo_script.h"
-#include "vesk_sim/report.h"
-
 #include <geometry_msgs/Pose2D.h>
 #include <ros/callback_queue.h>
 #include <ros/ros.h>
@@ -36,6 +33,9 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+
+#include "vesk_sim/demo_script.h"
+#include "vesk_sim/report.h"
 
 namespace vesk_sim {
 namespace {
@@ -176,7 +176,8 @@ class Demo {
     const double stamp = m->header.stamp.toSec();
     const BasePose truth{m->body_pose.x, m->body_pose.y, m->body_pose.theta};
     const auto& q = m->odom.pose.pose.orientation;
-    const BasePose odom{m->odom.pose.pose.position.x, m->odom.pose.pose.position.y, 2.0 * std::atan2(q.z, q.w)};
+    const BasePose odom{m->odom.pose.pose.position.x, m->odom.pose.pose.position.y,
+                        2.0 * std::atan2(q.z, q.w)};
     if (!script_) {
       // The start: odometry begins here; the target goes into the start frame.
       start_stamp_ = stamp;
@@ -191,7 +192,8 @@ class Demo {
         closest_.push_back(std::hypot(dx, dy));
       }
       script_.emplace(opt_.duration, goals);
-      std::cout << os::cout_global_elapsed() << "demo started at simulated time " << stamp << " s" << std::endl;
+      std::cout << os::cout_global_elapsed() << "demo started at simulated time " << stamp << " s"
+                << std::endl;
     } else {
       // A gap in the sequence numbers is packages this node missed; a gap in the stamps
       // beyond that is ticks the platform skipped.
@@ -210,7 +212,8 @@ class Demo {
                       -s0 * (odom.x - odom0_.x) + c0 * (odom.y - odom0_.y), odom.yaw - odom0_.yaw};
     truth_path_.push_back(truth);
     for (size_t k = 0; k < opt_.targets.size(); ++k) {
-      closest_[k] = std::min(closest_[k], std::hypot(opt_.targets[k].x - truth.x, opt_.targets[k].y - truth.y));
+      closest_[k] =
+          std::min(closest_[k], std::hypot(opt_.targets[k].x - truth.x, opt_.targets[k].y - truth.y));
     }
     odom_path_.push_back(od);
     times_.push_back(t);
@@ -273,8 +276,8 @@ class Demo {
     std::ofstream csv(dir + "/trajectory.csv");
     csv << "t,truth_x,truth_y,truth_theta,odom_x,odom_y,odom_theta\n";
     for (size_t i = 0; i < times_.size(); ++i) {
-      csv << times_[i] << "," << truth_path_[i].x << "," << truth_path_[i].y << "," << truth_path_[i].yaw << ","
-          << odom_world[i].x << "," << odom_world[i].y << "," << odom_world[i].yaw << "\n";
+      csv << times_[i] << "," << truth_path_[i].x << "," << truth_path_[i].y << "," << truth_path_[i].yaw
+          << "," << odom_world[i].x << "," << odom_world[i].y << "," << odom_world[i].yaw << "\n";
     }
     RgbImage left, right;
     if (caml_) left = to_rgb(*caml_);

@@ -30,7 +30,8 @@ DemoCommand DemoScript::step(double t, const BasePose& odom) {
     return c;
   }
   if (phase_ == DemoPhase::kSettle) phase_ = targets_.empty() ? DemoPhase::kLookAround : DemoPhase::kPursuit;
-  if (phase_ == DemoPhase::kLookAround && t >= look_until_ && target_ + 1 < static_cast<int>(targets_.size())) {
+  if (phase_ == DemoPhase::kLookAround && t >= look_until_ &&
+      target_ + 1 < static_cast<int>(targets_.size())) {
     ++target_;
     phase_ = DemoPhase::kPursuit;
   }

@@ -29,8 +29,7 @@ double ray_box(const SceneBox& box, const Vec3& origin, const Vec3& dir) {
   return t_near;
 }
 
-double ray_scene(const Scene& scene, const Vec3& origin, const Vec3& dir,
-                 double max_range, int skip_owner) {
+double ray_scene(const Scene& scene, const Vec3& origin, const Vec3& dir, double max_range, int skip_owner) {
   double best = -1.0;
   for (const SceneBox& box : scene.boxes) {
     if (box.owner != kOwnerWorld && box.owner == skip_owner) continue;
@@ -40,17 +39,16 @@ double ray_scene(const Scene& scene, const Vec3& origin, const Vec3& dir,
   return best;
 }
 
-double sonar_range(const Scene& scene, const Pose& pose, double min_range, double max_range,
-                   double radius, int skip_owner) {
+double sonar_range(const Scene& scene, const Pose& pose, double min_range, double max_range, double radius,
+                   int skip_owner) {
   const double half_angle = std::atan2(radius, max_range);
   double best = -1.0;
   auto cast = [&](double elevation, double azimuth) {
     // Direction in the sensor frame: tilted off the x axis by `elevation`, around it by
     // `azimuth`.
     const Vec3 local(std::cos(elevation), std::sin(elevation) * std::cos(azimuth),
-                         std::sin(elevation) * std::sin(azimuth));
-    const double t = ray_scene(scene, pose.pos, pose.rot.rotate(local), max_range,
-                               skip_owner);
+                     std::sin(elevation) * std::sin(azimuth));
+    const double t = ray_scene(scene, pose.pos, pose.rot.rotate(local), max_range, skip_owner);
     if (t >= 0.0 && (best < 0.0 || t < best)) best = t;
   };
   cast(0.0, 0.0);

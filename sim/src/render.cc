@@ -15,9 +15,7 @@ struct ScreenPoint {
   double u, v, inv_depth;
 };
 
-uint8_t to_byte(double c) {
-  return static_cast<uint8_t>(std::clamp(c, 0.0, 1.0) * 255.0 + 0.5);
-}
+uint8_t to_byte(double c) { return static_cast<uint8_t>(std::clamp(c, 0.0, 1.0) * 255.0 + 0.5); }
 
 // Clips a convex polygon to the half space x >= near (Sutherland-Hodgman, one plane).
 int clip_near(const CamPoint* in, int n, double near_clip, CamPoint* out) {
@@ -107,20 +105,17 @@ void Renderer::render(const Scene& scene, const CameraSpec& cam, uint8_t* rgb) {
   // Corner k of a box has the sign pattern of bits 0 (x), 1 (y), 2 (z).
   static const int kFaces[6][4] = {{1, 3, 7, 5}, {0, 4, 6, 2}, {2, 6, 7, 3},
                                    {0, 1, 5, 4}, {4, 5, 7, 6}, {0, 2, 3, 1}};
-  static const double kNormals[6][3] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
-                                        {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
+  static const double kNormals[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
   for (const SceneBox& box : scene.boxes) {
     if (box_contains(box, cam.pose.pos)) continue;
     std::array<Vec3, 8> world;
     for (int k = 0; k < 8; ++k) {
-      const Vec3 local((k & 1) ? box.half.x : -box.half.x,
-                           (k & 2) ? box.half.y : -box.half.y,
-                           (k & 4) ? box.half.z : -box.half.z);
+      const Vec3 local((k & 1) ? box.half.x : -box.half.x, (k & 2) ? box.half.y : -box.half.y,
+                       (k & 4) ? box.half.z : -box.half.z);
       world[k] = box.pose.pos + box.pose.rot.rotate(local);
     }
     for (int f = 0; f < 6; ++f) {
-      const Vec3 normal =
-          box.pose.rot.rotate(Vec3(kNormals[f][0], kNormals[f][1], kNormals[f][2]));
+      const Vec3 normal = box.pose.rot.rotate(Vec3(kNormals[f][0], kNormals[f][1], kNormals[f][2]));
       // Back faces point away from the camera.
       if (normal.dot(world[kFaces[f][0]] - cam.pose.pos) >= 0.0) continue;
       const double light = scene.ambient + scene.diffuse * std::max(0.0, -normal.dot(sun));

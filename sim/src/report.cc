@@ -139,8 +139,7 @@ RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePo
   for (double g = std::ceil(y0 / 0.5) * 0.5; g <= y1; g += 0.5) {
     c.line(0, py(g), width - 1, py(g), std::fabs(g) < 1e-9 ? axis : grid, 1);
   }
-  const uint8_t blue[3] = {30, 60, 220}, red[3] = {220, 30, 30}, green[3] = {0, 160, 0},
-                black[3] = {0, 0, 0};
+  const uint8_t blue[3] = {30, 60, 220}, red[3] = {220, 30, 30}, green[3] = {0, 160, 0}, black[3] = {0, 0, 0};
   for (size_t i = 1; i < truth.size(); ++i) {
     c.line(px(truth[i - 1].x), py(truth[i - 1].y), px(truth[i].x), py(truth[i].y), blue, 3);
   }
@@ -179,7 +178,8 @@ double rms(const std::vector<int16_t>& samples) {
 
 double path_length(const std::vector<BasePose>& path) {
   double d = 0.0;
-  for (size_t i = 1; i < path.size(); ++i) d += std::hypot(path[i].x - path[i - 1].x, path[i].y - path[i - 1].y);
+  for (size_t i = 1; i < path.size(); ++i)
+    d += std::hypot(path[i].x - path[i - 1].x, path[i].y - path[i - 1].y);
   return d;
 }
 

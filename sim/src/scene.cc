@@ -16,11 +16,9 @@ double support_height(const Scene& scene, double x, double y, double z_max, int 
   for (const SceneBox& box : scene.boxes) {
     if (!box.solid || (box.owner != kOwnerWorld && box.owner == skip_owner)) continue;
     // Top of a box whose z axis is vertical (the world's floors, tables and obstacles).
-    const Vec3 local = box.pose.rot.rotate_reverse(Vec3(x, y, box.pose.pos.z) -
-                                                              box.pose.pos);
+    const Vec3 local = box.pose.rot.rotate_reverse(Vec3(x, y, box.pose.pos.z) - box.pose.pos);
     if (std::fabs(local.x) > box.half.x || std::fabs(local.y) > box.half.y) continue;
-    const double top = box.pose.pos.z + box.pose.rot.rotate(Vec3(0, 0, 1)).z *
-                                                box.half.z;
+    const double top = box.pose.pos.z + box.pose.rot.rotate(Vec3(0, 0, 1)).z * box.half.z;
     if (top <= z_max && top > best) best = top;
   }
   return best;

@@ -1,11 +1,11 @@
 #include "vesk_sim/sdf_world.h"
 
-#include <sdf/sdf.hh>
-#include "vesk_sim/console.h"
-
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <sdf/sdf.hh>
+
+#include "vesk_sim/console.h"
 
 namespace vesk_sim {
 namespace {
@@ -105,15 +105,14 @@ SensorDesc read_sensor(const sdf::Sensor& sensor, int link, const std::string& l
 struct PendingJoint {
   JointDesc desc;
   std::string scope, parent_name, child_name;
-  Pose pose;             // relative to the child link
+  Pose pose;  // relative to the child link
   Vec3 xyz;
   bool xyz_in_model = false;
-  Pose model_frame;      // the joint's model frame in the robot model frame
+  Pose model_frame;  // the joint's model frame in the robot model frame
 };
 
 // Finds `name` as seen from `scope` ("a::b::"): first inside the scope, then outward.
-int resolve_link(const std::map<std::string, int>& links, std::string scope,
-                 const std::string& name) {
+int resolve_link(const std::map<std::string, int>& links, std::string scope, const std::string& name) {
   for (;;) {
     const auto it = links.find(scope + name);
     if (it != links.end()) return it->second;
@@ -124,9 +123,8 @@ int resolve_link(const std::map<std::string, int>& links, std::string scope,
   }
 }
 
-void walk_model(const sdf::Model& model, const std::string& prefix, const Pose& frame,
-                RobotDesc& robot, std::map<std::string, int>& link_index,
-                std::vector<PendingJoint>& joints) {
+void walk_model(const sdf::Model& model, const std::string& prefix, const Pose& frame, RobotDesc& robot,
+                std::map<std::string, int>& link_index, std::vector<PendingJoint>& joints) {
   for (uint64_t i = 0; i < model.LinkCount(); ++i) {
     const sdf::Link* link = model.LinkByIndex(i);
     LinkDesc l;
@@ -170,8 +168,8 @@ void walk_model(const sdf::Model& model, const std::string& prefix, const Pose& 
   }
   for (uint64_t i = 0; i < model.ModelCount(); ++i) {
     const sdf::Model* nested = model.ModelByIndex(i);
-    walk_model(*nested, prefix + nested->Name() + "::", frame * to_pose(nested->RawPose()), robot,
-               link_index, joints);
+    walk_model(*nested, prefix + nested->Name() + "::", frame * to_pose(nested->RawPose()), robot, link_index,
+               joints);
   }
 }
 
@@ -188,8 +186,7 @@ double subtree_inertia(const RobotDesc& robot, const JointDesc& joint) {
     seen[k] = true;
     const LinkDesc& l = robot.links[k];
     const Vec3 a = l.pose0.rot.rotate_reverse(joint.axis0);  // axis in link axes
-    inertia += l.inertia_diag.x * a.x * a.x + l.inertia_diag.y * a.y * a.y +
-               l.inertia_diag.z * a.z * a.z;
+    inertia += l.inertia_diag.x * a.x * a.x + l.inertia_diag.y * a.y * a.y + l.inertia_diag.z * a.z * a.z;
     const Vec3 r = l.pose0.transform(l.com) - joint.anchor0;
     const Vec3 perp = r - joint.axis0 * r.dot(joint.axis0);
     inertia += l.mass * perp.dot(perp);
@@ -227,13 +224,12 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
     j.parent = p.parent_name == "world" ? -1 : resolve_link(link_index, p.scope, strip(p.parent_name));
     j.child = resolve_link(link_index, p.scope, strip(p.child_name));
     if (j.child < 0 || (j.parent < 0 && p.parent_name != "world")) {
-      fail("joint \"" + j.name + "\" names an unknown link (\"" + p.parent_name + "\" / \"" +
-               p.child_name + "\")");
+      fail("joint \"" + j.name + "\" names an unknown link (\"" + p.parent_name + "\" / \"" + p.child_name +
+           "\")");
     }
     const Pose joint_frame = robot.links[j.child].pose0 * p.pose;
     j.anchor0 = joint_frame.pos;
-    j.axis0 = (p.xyz_in_model ? p.model_frame.rot.rotate(p.xyz) : joint_frame.rot.rotate(p.xyz))
-                  .normalized();
+    j.axis0 = (p.xyz_in_model ? p.model_frame.rot.rotate(p.xyz) : joint_frame.rot.rotate(p.xyz)).normalized();
     if (j.parent < 0) robot.fixed_to_world = true;
     is_child[j.child] = true;
     joints.push_back(j);

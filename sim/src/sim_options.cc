@@ -1,9 +1,9 @@
 #include "vesk_sim/sim_options.h"
 
-#include "vesk_sim/console.h"
-
 #include <cmath>
 #include <cstdlib>
+
+#include "vesk_sim/console.h"
 
 namespace vesk_sim {
 namespace {
@@ -85,7 +85,8 @@ CommandLine parse_command_line(const std::vector<std::string>& words, const std:
       fail("unrecognised argument \"" + w + "\"");
     }
   }
-  if (c.sim.robots.empty()) c.sim.robots.push_back(parse_robot(default_robot.empty() ? "vesk" : default_robot));
+  if (c.sim.robots.empty())
+    c.sim.robots.push_back(parse_robot(default_robot.empty() ? "vesk" : default_robot));
   return c;
 }
 

@@ -1,8 +1,6 @@
 #include "vesk_sim/sim_world.h"
 
-#include "vesk_sim/raycast.h"
-
-#include "vesk_sim/console.h"
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +9,9 @@
 #include <limits>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
+
+#include "vesk_sim/console.h"
+#include "vesk_sim/raycast.h"
 
 namespace vesk_sim {
 
@@ -20,8 +20,8 @@ namespace sensors = gazebo::sensors;
 
 namespace {
 
-constexpr double kStepHeight = 0.02;      // [m] obstacles lower than this are driven over
-constexpr double kLowestFloor = -10.0;    // [m] a robot falling off everything stops here
+constexpr double kStepHeight = 0.02;    // [m] obstacles lower than this are driven over
+constexpr double kLowestFloor = -10.0;  // [m] a robot falling off everything stops here
 
 ignition::math::Pose3d to_ign(const Pose& p) {
   return ignition::math::Pose3d(p.pos.x, p.pos.y, p.pos.z, p.rot.w, p.rot.x, p.rot.y, p.rot.z);
@@ -65,8 +65,8 @@ struct SimSensor {
 
 class SimRobot {
  public:
-  SimRobot(const gazebo_standin::WorldPtr& world, const RobotDesc& desc, const RobotSpawn& spawn,
-           int index, const Scene& scene)
+  SimRobot(const gazebo_standin::WorldPtr& world, const RobotDesc& desc, const RobotSpawn& spawn, int index,
+           const Scene& scene)
       : desc_(desc), spawn_(spawn), index_(index) {
     model_ = gazebo_standin::AddModel(world, desc.name, true);
     for (const LinkDesc& l : desc.links) links_.push_back(gazebo_standin::AddLink(model_, l.name));
@@ -114,8 +114,8 @@ class SimRobot {
     const std::vector<JointState> before = q_;
     drive_joints(dt);
     if (!desc_.fixed_to_world && wheel_l_ >= 0 && wheel_r_ >= 0) {
-      const BaseTwist twist = diff_drive_twist(q_[wheel_l_].velocity, q_[wheel_r_].velocity,
-                                               wheel_radius_, track_);
+      const BaseTwist twist =
+          diff_drive_twist(q_[wheel_l_].velocity, q_[wheel_r_].velocity, wheel_radius_, track_);
       BasePose next = base_;
       base_integrate(next, twist, dt);
       if (blocked(next, scene)) {
@@ -218,9 +218,8 @@ class SimRobot {
   }
 
   static bool same_gains(const gazebo::common::PID& a, const gazebo::common::PID& b) {
-    return a.GetPGain() == b.GetPGain() && a.GetIGain() == b.GetIGain() &&
-           a.GetDGain() == b.GetDGain() && a.GetIMax() == b.GetIMax() &&
-           a.GetIMin() == b.GetIMin() && a.GetCmdMax() == b.GetCmdMax() &&
+    return a.GetPGain() == b.GetPGain() && a.GetIGain() == b.GetIGain() && a.GetDGain() == b.GetDGain() &&
+           a.GetIMax() == b.GetIMax() && a.GetIMin() == b.GetIMin() && a.GetCmdMax() == b.GetCmdMax() &&
            a.GetCmdMin() == b.GetCmdMin();
   }
 
@@ -281,7 +280,8 @@ class SimRobot {
     const Pose base(Vec3(base_.x, base_.y, z_), Quat::from_axis_angle(Vec3(0, 0, 1), base_.yaw));
     forward_kinematics(desc_, base, angles, link_world_);
     gazebo_standin::SetModelWorldPose(model_, to_ign(base));
-    for (size_t k = 0; k < links_.size(); ++k) gazebo_standin::SetLinkWorldPose(links_[k], to_ign(link_world_[k]));
+    for (size_t k = 0; k < links_.size(); ++k)
+      gazebo_standin::SetLinkWorldPose(links_[k], to_ign(link_world_[k]));
     for (size_t j = 0; j < joints_.size(); ++j) {
       gazebo_standin::SetJointPosition(joints_[j], q_[j].position, q_[j].velocity);
     }
@@ -310,9 +310,9 @@ class SimRobot {
   std::vector<Pose> link_world_;
   int wheel_l_ = -1, wheel_r_ = -1;
   double wheel_radius_ = 0.045, track_ = 0.164;  // [m], from the model when it has wheels
-  double mass_ = 0.0;                             // [kg]
+  double mass_ = 0.0;                            // [kg]
   BasePose base_;
-  double z_ = 0.0, vz_ = 0.0;                     // base height [m] and vertical speed [m/s]
+  double z_ = 0.0, vz_ = 0.0;  // base height [m] and vertical speed [m/s]
 };
 
 SimWorld::SimWorld(const SimOptions& options) {
@@ -330,8 +330,7 @@ SimWorld::SimWorld(const SimOptions& options) {
       // The plug-in finds its sensors by a substring of their scoped names: a robot whose
       // name ends another's would be handed the other robot's sensors.
       if (a.size() < b.size() && b.compare(b.size() - a.size(), a.size(), a) == 0) {
-        fail("robot name \"" + a + "\" ends robot name \"" + b +
-                 "\": their sensors could not be told apart");
+        fail("robot name \"" + a + "\" ends robot name \"" + b + "\": their sensors could not be told apart");
       }
     }
   }
@@ -351,8 +350,8 @@ SimWorld::SimWorld(const SimOptions& options) {
     for (const PluginDesc& p : robot->desc().plugins) {
       const std::string lib =
           options.plugin_override.empty() ? find_plugin_library(p.filename) : options.plugin_override;
-      std::cout << time_prefix() << "loading plug-in \"" << lib << "\" for robot \""
-                << robot->desc().name << "\"" << std::endl;
+      std::cout << time_prefix() << "loading plug-in \"" << lib << "\" for robot \"" << robot->desc().name
+                << "\"" << std::endl;
       plugins_.push_back(std::make_unique<gazebo_standin::ModelPluginInstance>(lib, p.name));
       plugins_.back()->Load(robot->model(), nullptr);
     }
@@ -447,8 +446,8 @@ void SimWorld::physics(double dt) {
 
 void SimWorld::report_sensor(SimSensor& s, const Pose& pose, int owner) {
   if (s.sonar) {
-    gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
-                                                     s.desc.radius, owner));
+    gazebo_standin::UpdateSonar(
+        s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range, s.desc.radius, owner));
     return;
   }
   if (!s.camera) return;

@@ -3,24 +3,24 @@
 // "/clock" for nodes that use simulation time, and resets the world on request through
 // the service "/gazebo/reset_world" (std_srvs/Empty, as Gazebo offers it) or a message on
 // "/vesk_sim/reset" (std_msgs/Empty).
-#include "vesk_sim/sim_options.h"
-#include "vesk_sim/sim_world.h"
-
 #include <ros/callback_queue.h>
 #include <ros/package.h>
 #include <ros/ros.h>
 #include <rosgraph_msgs/Clock.h>
 #include <std_msgs/Empty.h>
 #include <std_srvs/Empty.h>
-#include "vesk_sim/console.h"
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <thread>
+
+#include "vesk_sim/console.h"
+#include "vesk_sim/sim_options.h"
+#include "vesk_sim/sim_world.h"
 
 namespace {
 
@@ -124,7 +124,7 @@ int run(int argc, char** argv) {
   const double cpu_start = cpu_seconds();
   double paced_from = 0.0;  // simulation time at which pacing (re)started
   double wall_from = 0.0;
-  double simulated = 0.0;   // total simulated time, across resets [s]
+  double simulated = 0.0;  // total simulated time, across resets [s]
   while (!g_interrupted && ros::ok()) {
     queue.callAvailable();
     if (g_reset_requested.exchange(false)) {
@@ -138,7 +138,8 @@ int run(int argc, char** argv) {
     simulated += world.step_size();
     if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;
     if (cmd.rtf > 0.0) {
-      const double ahead = (world.sim_time() - paced_from) / cmd.rtf - ((vesk_sim::wall_seconds() - wall_start) - wall_from);
+      const double ahead =
+          (world.sim_time() - paced_from) / cmd.rtf - ((vesk_sim::wall_seconds() - wall_start) - wall_from);
       if (ahead > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
     }
   }

@@ -2,14 +2,14 @@
 // report's figures and files are checked once vesk_demo has written them.
 #include <gtest/gtest.h>
 #include <ros/ros.h>
-
-#include "vesk_sim/report.h"
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "vesk_sim/report.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // apart, and a world reset stops a driving robot with the next tick carrying stamp 0.
 // The world runs as fast as possible; everything here is paced by the robots' own ticks.
 #include <geometry_msgs/TwistStamped.h>
-#include <sensor_msgs/Image.h>
-#include <std_msgs/String.h>
 #include <gtest/gtest.h>
 #include <ros/ros.h>
+#include <sensor_msgs/Image.h>
+#include <std_msgs/String.h>
 #include <std_srvs/Empty.h>
 #include <vesk2_msg/sensors_package.h>
 
@@ -83,7 +83,8 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   // a reset the tick stamp of tick number seq is seq * 20 ms: the base follows from any
   // package (this node may have missed the first ticks).
   const auto& first_seen = r.all().front();
-  const ros::Time base(ros::Time().fromNSec(first_seen.header.stamp.toNSec() - 20000000ull * first_seen.header.seq));
+  const ros::Time base(
+      ros::Time().fromNSec(first_seen.header.stamp.toNSec() - 20000000ull * first_seen.header.seq));
   ASSERT_EQ((r.all()[1].header.stamp - r.all()[0].header.stamp).toNSec(),
             20000000ll * (r.all()[1].header.seq - r.all()[0].header.seq));
 
@@ -127,7 +128,8 @@ TEST(Cameras, FrameCommandsResizeTheEyesAndAnImpossibleOneLeavesTheWorldRunning)
   Robot r(nh, "vesk");
   std::vector<std::pair<uint32_t, uint32_t>> sizes;
   ros::Subscriber eye = nh.subscribe<sensor_msgs::Image>(
-      "/vesk/sensors/caml", 100, [&](const sensor_msgs::Image::ConstPtr& m) { sizes.emplace_back(m->width, m->height); });
+      "/vesk/sensors/caml", 100,
+      [&](const sensor_msgs::Image::ConstPtr& m) { sizes.emplace_back(m->width, m->height); });
   ros::Publisher command = nh.advertise<std_msgs::String>("/vesk/control/command", 10);
   ASSERT_TRUE(r.wait(30));
   ASSERT_FALSE(sizes.empty());

@@ -1,13 +1,13 @@
 // The demo's script and its report files.
 #include <gtest/gtest.h>
-
-#include "vesk_sim/demo_script.h"
-#include "vesk_sim/report.h"
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
+
+#include "vesk_sim/demo_script.h"
+#include "vesk_sim/report.h"
 
 namespace vesk_sim {
 namespace {
@@ -89,7 +89,7 @@ TEST(ReportFiles, PngRoundTrip) {
   EXPECT_EQ(back.height, 3);
   EXPECT_EQ(back.rgb, img.rgb);
   std::remove(path.c_str());
-  EXPECT_FALSE(write_png(path, RgbImage{}));             // nothing to write
+  EXPECT_FALSE(write_png(path, RgbImage{}));               // nothing to write
   EXPECT_FALSE(write_png("/nonexistent/dir/x.png", img));  // cannot write
 }
 

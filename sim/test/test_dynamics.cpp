@@ -1,9 +1,9 @@
 // Joint and base dynamics.
 #include <gtest/gtest.h>
 
-#include "vesk_sim/dynamics.h"
-
 #include <cmath>
+
+#include "vesk_sim/dynamics.h"
 
 namespace vesk_sim {
 namespace {

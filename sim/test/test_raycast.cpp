@@ -1,10 +1,10 @@
 // Ray casting and range sensors against boxes.
 #include <gtest/gtest.h>
 
-#include "vesk_sim/raycast.h"
-
 #include <cfloat>
 #include <cmath>
+
+#include "vesk_sim/raycast.h"
 
 namespace vesk_sim {
 namespace {
@@ -19,7 +19,7 @@ SceneBox make_box(const Pose& pose, const Vec3& half, int owner = kOwnerWorld) {
 
 Scene floor_and_wall() {
   Scene s;
-  s.boxes.push_back(make_box(Pose(Vec3(0, 0, -0.005), Quat()), Vec3(5, 5, 0.005)));  // floor, top z=0
+  s.boxes.push_back(make_box(Pose(Vec3(0, 0, -0.005), Quat()), Vec3(5, 5, 0.005)));    // floor, top z=0
   s.boxes.push_back(make_box(Pose(Vec3(2.0, 0, 0.25), Quat()), Vec3(0.05, 2, 0.25)));  // wall, face x=1.95
   return s;
 }
@@ -71,7 +71,7 @@ TEST(Support, HighestTopBelowTheLimit) {
 
 TEST(BoxContains, BoundaryAndRotation) {
   const SceneBox b = make_box(Pose::from_xyzrpy(0, 0, 0, 0, 0, M_PI / 4), Vec3(1, 0.1, 1));
-  EXPECT_TRUE(box_contains(b, Vec3(0.5, 0.5, 0)));   // along the box's own x axis
+  EXPECT_TRUE(box_contains(b, Vec3(0.5, 0.5, 0)));  // along the box's own x axis
   EXPECT_FALSE(box_contains(b, Vec3(0.5, -0.5, 0)));
 }
 

@@ -1,9 +1,9 @@
 // The software renderer: what a camera sees of a few boxes.
 #include <gtest/gtest.h>
 
-#include "vesk_sim/render.h"
-
 #include <vector>
+
+#include "vesk_sim/render.h"
 
 namespace vesk_sim {
 namespace {
@@ -36,7 +36,7 @@ Scene red_wall_scene() {
   s.ambient = 0.5f;
   s.diffuse = 0.5f;
   s.boxes.push_back(coloured(Pose(Vec3(0, 0, -0.05), Quat()), Vec3(10, 10, 0.05), Rgb{0, 1, 0}));  // floor
-  s.boxes.push_back(coloured(Pose(Vec3(3, 0, 0.5), Quat()), Vec3(0.1, 0.5, 0.5), Rgb{1, 0, 0}));   // red block
+  s.boxes.push_back(coloured(Pose(Vec3(3, 0, 0.5), Quat()), Vec3(0.1, 0.5, 0.5), Rgb{1, 0, 0}));  // red block
   return s;
 }
 

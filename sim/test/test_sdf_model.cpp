@@ -2,10 +2,10 @@
 // sensor name that the vesk_gazebo plug-in looks up under the model name, with the types
 // it expects; the world's floor, walls, boxes and drop.
 #include <gtest/gtest.h>
-#include <sdf/sdf.hh>
 
 #include <functional>
 #include <map>
+#include <sdf/sdf.hh>
 #include <string>
 #include <vector>
 
@@ -15,15 +15,15 @@ const std::string kModel = std::string(VESK_SIM_SOURCE_DIR) + "/models/vesk/mode
 const std::string kWorld = std::string(VESK_SIM_SOURCE_DIR) + "/worlds/vesk_arena.world";
 
 struct Names {
-  std::vector<std::string> joints;                             // scoped, "vesk::..."
-  std::vector<std::string> links;                              // scoped
-  std::vector<std::pair<std::string, std::string>> sensors;   // scoped name, type attribute
+  std::vector<std::string> joints;                           // scoped, "vesk::..."
+  std::vector<std::string> links;                            // scoped
+  std::vector<std::pair<std::string, std::string>> sensors;  // scoped name, type attribute
 };
 
 Names collect(const sdf::Model& top) {
   Names n;
   std::function<void(const sdf::Model&, const std::string&)> walk = [&](const sdf::Model& m,
-                                                                       const std::string& pre) {
+                                                                        const std::string& pre) {
     for (uint64_t i = 0; i < m.LinkCount(); ++i) {
       const sdf::Link* l = m.LinkByIndex(i);
       n.links.push_back(pre + l->Name());
@@ -66,12 +66,18 @@ TEST_F(RobotModel, ModelIsNamedAfterTheDefaultRobotAndLoadsThePlugin) {
 TEST_F(RobotModel, HasExactlyTheJointsThePluginAccepts) {
   // Every joint lands in the plug-in's joint controller, which refuses unknown names and
   // holds at most 13.
-  const std::vector<std::string> expected = {
-      "vesk::vesk_body::body_wheel_lh", "vesk::vesk_body::body_wheel_rh", "vesk::body_neck",
-      "vesk::neck_gmbl",                "vesk::gmbl_head",                "vesk::vesk_head::head_eyelid_lh",
-      "vesk::vesk_head::head_eyelid_rh", "vesk::vesk_head::head_ear_lh",  "vesk::vesk_head::head_ear_rh",
-      "vesk::vesk_tail::body_tail_gmbl", "vesk::vesk_tail::tail_gmbl_tail",
-      "vesk::vesk_head::head_camera_calib"};
+  const std::vector<std::string> expected = {"vesk::vesk_body::body_wheel_lh",
+                                             "vesk::vesk_body::body_wheel_rh",
+                                             "vesk::body_neck",
+                                             "vesk::neck_gmbl",
+                                             "vesk::gmbl_head",
+                                             "vesk::vesk_head::head_eyelid_lh",
+                                             "vesk::vesk_head::head_eyelid_rh",
+                                             "vesk::vesk_head::head_ear_lh",
+                                             "vesk::vesk_head::head_ear_rh",
+                                             "vesk::vesk_tail::body_tail_gmbl",
+                                             "vesk::vesk_tail::tail_gmbl_tail",
+                                             "vesk::vesk_head::head_camera_calib"};
   std::vector<std::string> got = names.joints, want = expected;
   std::sort(got.begin(), got.end());
   std::sort(want.begin(), want.end());

@@ -2,10 +2,10 @@
 // kinematics against the robot's published frame tree, and the world's scene boxes.
 #include <gtest/gtest.h>
 
-#include "vesk_sim/sdf_world.h"
-
 #include <cmath>
 #include <string>
+
+#include "vesk_sim/sdf_world.h"
 
 namespace vesk_sim {
 namespace {

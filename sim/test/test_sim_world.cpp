@@ -2,11 +2,11 @@
 // as the plug-in would and reads the sensors as the plug-in would.
 #include <gtest/gtest.h>
 
-#include "vesk_sim/sim_world.h"
-
 #include <cfloat>
 #include <cmath>
 #include <string>
+
+#include "vesk_sim/sim_world.h"
 
 namespace vesk_sim {
 namespace {
@@ -72,7 +72,8 @@ class World : public ::testing::Test {
 TEST_F(World, ImuAtRestReadsGravityInTheTiltedBodyFrame) {
   auto w = make({RobotSpawn{"vesk", 0, 0, 0}});
   for (int i = 0; i < 200; ++i) w->step();
-  auto imu = std::dynamic_pointer_cast<gazebo::sensors::ImuSensor>(find_sensor("::vesk::vesk_body::body::acc_body"));
+  auto imu =
+      std::dynamic_pointer_cast<gazebo::sensors::ImuSensor>(find_sensor("::vesk::vesk_body::body::acc_body"));
   ASSERT_TRUE(imu);
   const auto a = imu->LinearAcceleration();
   EXPECT_NEAR(a.X(), -9.81 * std::sin(kTilt), 0.05);
@@ -115,7 +116,8 @@ TEST_F(World, CliffSensorSeesTheTableEdgeAndTheRobotFallsOffIt) {
   // On the table (top 0.4 m, edge at x = -0.9), facing the edge 0.2 m away.
   auto w = make({RobotSpawn{"vesk", -1.1, -1.4, 0.0}});
   EXPECT_NEAR(w->robot_height(0), 0.4, 1e-9);
-  auto cliff = std::dynamic_pointer_cast<gazebo::sensors::SonarSensor>(find_sensor("::vesk::vesk_body::body::cliff_l"));
+  auto cliff = std::dynamic_pointer_cast<gazebo::sensors::SonarSensor>(
+      find_sensor("::vesk::vesk_body::body::cliff_l"));
   ASSERT_TRUE(cliff);
   for (int i = 0; i < 50; ++i) w->step();
   EXPECT_LT(cliff->Range(), 0.05);  // the table top, a few centimetres below
@@ -132,7 +134,8 @@ TEST_F(World, CamerasSeeTheWorldAndOtherRobots) {
   // vesk2 sits 0.5 m in front of vesk, facing it.
   auto w = make({RobotSpawn{"vesk", 0, 0, 0}, RobotSpawn{"vesk2", 0.5, 0, M_PI}});
   for (int i = 0; i < 100; ++i) w->step();
-  auto eye = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(find_sensor("::vesk::vesk_head::head::eye_l_narrow"));
+  auto eye = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(
+      find_sensor("::vesk::vesk_head::head::eye_l_narrow"));
   ASSERT_TRUE(eye);
   ASSERT_EQ(eye->ImageWidth(), 640u);
   ASSERT_EQ(eye->ImageHeight(), 360u);
@@ -145,11 +148,13 @@ TEST_F(World, CamerasSeeTheWorldAndOtherRobots) {
   }
   EXPECT_GT(hi - lo, 50u);
   // The light sensors look up at the sky and the robot's own head.
-  auto light = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(find_sensor("::vesk::vesk_body::body::lightfl"));
+  auto light = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(
+      find_sensor("::vesk::vesk_body::body::lightfl"));
   ASSERT_TRUE(light);
   ASSERT_NE(light->ImageData(), nullptr);
   // vesk2's gaze camera looks straight ahead at vesk's light shell.
-  auto gaze2 = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(find_sensor("::vesk2::vesk_head::head::gaze"));
+  auto gaze2 =
+      std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(find_sensor("::vesk2::vesk_head::head::gaze"));
   ASSERT_TRUE(gaze2);
   const unsigned char* g = gaze2->ImageData();
   ASSERT_NE(g, nullptr);

@@ -12,11 +12,11 @@
 // Cosmetic joints move all the time: the tail wags, the ears flick and the eyes blink.
 #pragma once
 
-#include "vesk_sim/dynamics.h"
-#include "vesk_sim/math3.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "vesk_sim/dynamics.h"
+#include "vesk_sim/math3.h"
 
 namespace vesk_sim {
 
@@ -31,10 +31,10 @@ struct DemoCommand {
   bool push = false;
   int link = kLinkHead;
   uint32_t flags = 0;
-  Vec3 pushpos, pushvec;    // [m] in the head frame; [m/s] in the base frame
-  float cosmetic[6] = {};   // tail droop, tail wag, left ear, right ear, left eyelid, right eyelid
-  bool wake = false;        // send a wake request to the voice this tick
-  int target = 0;           // index of the target pursued or last reached
+  Vec3 pushpos, pushvec;   // [m] in the head frame; [m/s] in the base frame
+  float cosmetic[6] = {};  // tail droop, tail wag, left ear, right ear, left eyelid, right eyelid
+  bool wake = false;       // send a wake request to the voice this tick
+  int target = 0;          // index of the target pursued or last reached
 };
 
 enum class DemoPhase { kSettle, kPursuit, kLookAround };

@@ -15,12 +15,15 @@ struct Vec3 {
   Vec3 operator-(const Vec3& o) const { return {x - o.x, y - o.y, z - o.z}; }
   Vec3 operator-() const { return {-x, -y, -z}; }
   Vec3 operator*(double s) const { return {x * s, y * s, z * s}; }
-  Vec3& operator+=(const Vec3& o) { x += o.x; y += o.y; z += o.z; return *this; }
+  Vec3& operator+=(const Vec3& o) {
+    x += o.x;
+    y += o.y;
+    z += o.z;
+    return *this;
+  }
   double operator[](int i) const { return i == 0 ? x : (i == 1 ? y : z); }
   double dot(const Vec3& o) const { return x * o.x + y * o.y + z * o.z; }
-  Vec3 cross(const Vec3& o) const {
-    return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x};
-  }
+  Vec3 cross(const Vec3& o) const { return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x}; }
   double norm() const { return std::sqrt(dot(*this)); }
   Vec3 normalized() const {
     const double n = norm();
@@ -38,8 +41,8 @@ struct Quat {
     const double cr = std::cos(roll / 2), sr = std::sin(roll / 2);
     const double cp = std::cos(pitch / 2), sp = std::sin(pitch / 2);
     const double cy = std::cos(yaw / 2), sy = std::sin(yaw / 2);
-    return {cr * cp * cy + sr * sp * sy, sr * cp * cy - cr * sp * sy,
-            cr * sp * cy + sr * cp * sy, cr * cp * sy - sr * sp * cy};
+    return {cr * cp * cy + sr * sp * sy, sr * cp * cy - cr * sp * sy, cr * sp * cy + sr * cp * sy,
+            cr * cp * sy - sr * sp * cy};
   }
   // Rotation by `angle` [rad] about the unit vector `axis`.
   static Quat from_axis_angle(const Vec3& axis, double angle) {
@@ -70,9 +73,7 @@ struct Pose {
     return {Vec3(x, y, z), Quat::from_rpy(r, p, yaw)};
   }
   // (*this) then `child`: the pose of a frame given relative to this one.
-  Pose operator*(const Pose& child) const {
-    return {pos + rot.rotate(child.pos), rot * child.rot};
-  }
+  Pose operator*(const Pose& child) const { return {pos + rot.rotate(child.pos), rot * child.rot}; }
   Pose inverse() const {
     const Quat inv = rot.conjugate();
     return {inv.rotate(-pos), inv};

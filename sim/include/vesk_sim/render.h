@@ -4,16 +4,16 @@
 // left and +z its top. Images are rows top to bottom, interleaved RGB.
 #pragma once
 
-#include "vesk_sim/scene.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "vesk_sim/scene.h"
 
 namespace vesk_sim {
 
 struct CameraSpec {
-  Pose pose;              // world pose of the camera
-  double hfov = 1.2;        // horizontal field of view [rad], 0 < hfov < pi
+  Pose pose;          // world pose of the camera
+  double hfov = 1.2;  // horizontal field of view [rad], 0 < hfov < pi
   int width = 0, height = 0;
   double near_clip = 0.01;  // [m]
   double far_clip = 30.0;   // [m]

@@ -2,11 +2,11 @@
 // plot drawn into an RGB image, and the figures the tests check. Free of ROS.
 #pragma once
 
-#include "vesk_sim/dynamics.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "vesk_sim/dynamics.h"
 
 namespace vesk_sim {
 

@@ -3,10 +3,10 @@
 // ROS-free; shared by the ray caster, the software renderer and the support test.
 #pragma once
 
-#include "vesk_sim/math3.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "vesk_sim/math3.h"
 
 namespace vesk_sim {
 
@@ -30,8 +30,8 @@ struct Scene {
   std::vector<SceneBox> boxes;
   Rgb sky{0.70f, 0.80f, 0.95f};
   Vec3 sun_dir{-0.4, 0.3, -0.85};  // direction the light travels (normalised on use)
-  float ambient = 0.45f;               // share of the colour lit without the sun
-  float diffuse = 0.6f;                // share added by a face turned fully to the sun
+  float ambient = 0.45f;           // share of the colour lit without the sun
+  float diffuse = 0.6f;            // share added by a face turned fully to the sun
 };
 
 // True when the world point `p` lies inside the box (boundary included).

@@ -9,12 +9,12 @@
 // name in the joint's own model scope first and then in the enclosing scopes.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "vesk_sim/dynamics.h"
 #include "vesk_sim/math3.h"
 #include "vesk_sim/scene.h"
-
-#include <string>
-#include <vector>
 
 namespace vesk_sim {
 
@@ -27,9 +27,9 @@ struct ShapeBox {
 };
 
 struct SensorDesc {
-  std::string name;        // leaf name, e.g. "eye_l"
-  std::string scoped_name; // relative to the robot model, e.g. "vesk_head::head::eye_l"
-  std::string type;        // SDF type attribute: "camera", "wideanglecamera", "imu", "sonar"
+  std::string name;         // leaf name, e.g. "eye_l"
+  std::string scoped_name;  // relative to the robot model, e.g. "vesk_head::head::eye_l"
+  std::string type;         // SDF type attribute: "camera", "wideanglecamera", "imu", "sonar"
   int link = -1;
   Pose pose;               // in the link frame
   double update_rate = 0;  // [Hz]; 0 = every step
@@ -51,13 +51,13 @@ struct LinkDesc {
 };
 
 struct JointDesc {
-  std::string name;        // relative to the robot model, e.g. "vesk_body::body_wheel_lh"
-  std::string type;        // "revolute", "continuous", "fixed", ...
-  int parent = -1;         // link index; -1 = the world
+  std::string name;  // relative to the robot model, e.g. "vesk_body::body_wheel_lh"
+  std::string type;  // "revolute", "continuous", "fixed", ...
+  int parent = -1;   // link index; -1 = the world
   int child = -1;
-  Vec3 axis0;              // unit axis in the model frame, all joints at zero
-  Vec3 anchor0;            // a point of the axis in the model frame, all joints at zero
-  JointParams params;      // inertia filled in by the loader from the child subtree
+  Vec3 axis0;          // unit axis in the model frame, all joints at zero
+  Vec3 anchor0;        // a point of the axis in the model frame, all joints at zero
+  JointParams params;  // inertia filled in by the loader from the child subtree
 };
 
 struct PluginDesc {
@@ -65,20 +65,20 @@ struct PluginDesc {
 };
 
 struct RobotDesc {
-  std::string name;                 // model name (the robot name)
+  std::string name;  // model name (the robot name)
   std::vector<LinkDesc> links;
-  std::vector<JointDesc> joints;    // parents before children
+  std::vector<JointDesc> joints;  // parents before children
   std::vector<SensorDesc> sensors;
   std::vector<PluginDesc> plugins;
-  int root = -1;                    // link carried by the base (the canonical link)
-  bool fixed_to_world = false;      // a joint ties the model to the world
+  int root = -1;                // link carried by the base (the canonical link)
+  bool fixed_to_world = false;  // a joint ties the model to the world
 };
 
 struct WorldDesc {
   std::string name = "default";
   double max_step_size = 0.001;  // [s]
   Vec3 gravity{0, 0, -9.81};
-  Scene scene;                   // static boxes of the world (owner kOwnerWorld)
+  Scene scene;  // static boxes of the world (owner kOwnerWorld)
 };
 
 // Reads a robot model file (model.sdf). The model is renamed to `name` when it is not

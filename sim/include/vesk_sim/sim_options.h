@@ -13,10 +13,10 @@
 // Words starting with "__" (ROS remappings such as __name:=) are skipped.
 #pragma once
 
-#include "vesk_sim/sim_world.h"
-
 #include <string>
 #include <vector>
+
+#include "vesk_sim/sim_world.h"
 
 namespace vesk_sim {
 

@@ -20,14 +20,13 @@
 // The world's update-end event (the plug-ins' ticks) follows the physics, as in Gazebo.
 #pragma once
 
-#include "vesk_sim/render.h"
-#include "vesk_sim/sdf_world.h"
-
 #include <gazebo_standin/host.hh>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "vesk_sim/render.h"
+#include "vesk_sim/sdf_world.h"
 
 namespace vesk_sim {
 
@@ -82,7 +81,7 @@ class SimWorld {
   gazebo_standin::WorldPtr world_;
   std::vector<std::unique_ptr<SimRobot>> robots_;
   std::vector<std::unique_ptr<gazebo_standin::ModelPluginInstance>> plugins_;
-  Scene scene_;              // static boxes, then every robot's link boxes
+  Scene scene_;  // static boxes, then every robot's link boxes
   size_t static_boxes_ = 0;
   Renderer renderer_;
   std::vector<uint8_t> image_;
