@@ -208,7 +208,8 @@ TEST(PluginLoad, DisabledEyesAreRemovedAndAMissingSensorIsSkipped) {
   RobotWorld w(o);
   std::string out;
   LoadFailure(w, &out);
-  EXPECT_NE(std::string::npos, out.find("] could not retrieve sensor \"vesk::vesk_head::head::gaze\"\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("] could not retrieve sensor \"vesk::vesk_head::head::gaze\"\n"))
+      << out;
   EXPECT_NE(std::string::npos, out.find("\tenable_eyes: false\n")) << out;
   gs::FlushSensorRemovals();
   // Both kinds of eye camera leave the world; the others stay and report.
