@@ -364,6 +364,49 @@ TEST(VocsStep, MuteLatchesAtTheNextRisingCrossing) {
   EXPECT_TRUE(restored_pulse);
 }
 
+// Generator steps from `from` to `to`, or -1 beyond `limit`.
+int draws_between(int32_t from, int32_t to, int limit) {
+  rng_seed = from;
+  for (int n = 0; n <= limit; ++n) {
+    if (rng_seed == to) return n;
+    rng_unif();
+  }
+  return -1;
+}
+
+// One control step draws four uniforms for the jitter and one per sample for
+// the noise; a falling breath crossing (direction from above 0 to 0 or below)
+// draws the four per-breath numbers besides, right after the jitter. Rising
+// crossings draw nothing.
+TEST(VocsStep, PerBreathDrawsAtFallingCrossingsOnly) {
+  VOCS_STATE s = started();
+  std::vector<int16_t> buf(kVocsControlPeriod);
+  int falling = 0, rising = 0;
+  for (int step = 0; step < 20 * 1500; ++step) {
+    if (step % 20 == 0) vocs_update(&s, 0, kLively.in0, kLively.in1, kLively.in2, kLively.in3);
+    const float dir_before = s.dir_prev;
+    const int32_t seed_before = rng_seed;
+    bool v = false;
+    vocs_step(&s, buf.data(), kVocsControlPeriod, &v);
+    const int32_t seed_after = rng_seed;
+    const bool falls = dir_before > 0.0f && s.dir_prev <= 0.0f;
+    falling += falls;
+    rising += dir_before < 0.0f && s.dir_prev >= 0.0f;
+    ASSERT_EQ(draws_between(seed_before, seed_after, 64), falls ? 24 : 20) << "step " << step;
+    if (falls) {
+      rng_seed = seed_before;
+      for (int k = 0; k < 5; ++k) rng_unif();  // jitter, then U1
+      const float u2 = rng_unif_f(), u3 = rng_unif_f(), u4 = rng_unif_f();
+      EXPECT_EQ(s.trem_depth, u2 < s.trem_prob ? s.trem_depth_on : 0.0f);
+      EXPECT_EQ(s.trem_rate, (2.0f * u3 - 1.0f) * 5.0f + s.trem_rate_mean);
+      EXPECT_EQ(s.vib4_depth, (2.0f * u4 - 1.0f) * 0.5f);
+    }
+    rng_seed = seed_after;
+  }
+  EXPECT_GE(falling, 3) << "a few breaths in a minute";
+  EXPECT_GE(rising, 3);
+}
+
 // Rows: trunc(16 * env) clamped to 0..15, so env below 1/16 selects row 0 and an
 // open envelope row 15; a lively voice passes through both.
 TEST(VocsStep, EnvelopeSelectsResonatorRows) {
