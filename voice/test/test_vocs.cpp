@@ -407,6 +407,73 @@ TEST(VocsStep, PerBreathDrawsAtFallingCrossingsOnly) {
   EXPECT_GE(rising, 3);
 }
 
+// One control step recomputed from the state before it, rule by rule: the
+// breath oscillator, the phase and direction, the vocalisation drive, the
+// jitter filter and its ring, the smoothed rate and the vocalisation phase,
+// then the pulse and tremolo phases over the step's 16 samples.
+TEST(VocsStep, ControlStepFollowsItsRules) {
+  VOCS_STATE s = started();
+  std::vector<int16_t> buf(kVocsControlPeriod);
+  for (int step = 0; step < 20 * 600; ++step) {
+    if (step % 20 == 0) vocs_update(&s, 0, kLively.in0, kLively.in1, kLively.in2, kLively.in3);
+    const VOCS_STATE b = s;
+    const int32_t seed = rng_seed;
+    bool v = false;
+    const float theta_out = vocs_step(&s, buf.data(), kVocsControlPeriod, &v);
+    const int32_t seed_after = rng_seed;
+
+    const float t = tanhf_approx((b.x - b.thr) * b.thr_gain);
+    const float thr = 0.5f * (1.0f - b.nl_gain * t);
+    const float vel = b.v - 0.002f * b.damp * ((t * b.bias_p + b.bias_q) * b.osc_k + b.v);
+    const float x = b.x + 0.002f * vel;
+    float theta = atan2f_approx(2.0f * (x - 0.5f), vel);
+    if (theta < 0.0f) theta += 6.2831855f;
+    const float dir = tanhf_approx(3.0f * cosf_approx(theta));
+    const float l = b.voc_phase;
+    const float lw = l > 0.5f ? l - 1.0f : l;
+    const float drive = (0.5f * dir + 1.0f) * -1.771188f * exp_minus_sq_approx(8.0f * lw) * sinf_approx_norm(2.0f * l) -
+                        0.3f * dir * sinf_approx_norm(l);
+    rng_seed = seed;
+    const float m = rng_norm_f();
+    const int k = b.jit_slot;
+    const auto at = [&](const float* ring, int back) { return ring[(k + back) & 3]; };
+    const float jit = 0.001073f * m + 0.003219f * at(b.jit_x, 1) + 0.003219f * at(b.jit_x, 2) +
+                      0.001073f * at(b.jit_x, 3) + 2.748836f * at(b.jit_y, 1) - 2.528231f * at(b.jit_y, 2) +
+                      0.777639f * at(b.jit_y, 3);
+    const float rate = 0.064493f * (0.55f * std::max(0.0f, std::sqrt(b.in2) + 0.5f * jit) + 2.0f * drive) +
+                       0.935507f * b.rate;
+    float voc = l + 0.02f * rate;
+    if (voc >= 1.0f) voc -= 1.0f;
+    if (voc < 0.0f) voc += 1.0f;
+
+    ASSERT_FLOAT_EQ(s.thr, thr) << "step " << step;
+    ASSERT_FLOAT_EQ(s.v, vel) << "step " << step;
+    ASSERT_FLOAT_EQ(s.x, x) << "step " << step;
+    ASSERT_NEAR(theta_out, theta, 1e-5) << "step " << step;
+    ASSERT_FLOAT_EQ(s.dir_prev, dir) << "step " << step;
+    ASSERT_EQ(s.jit_x[k], m) << "step " << step;
+    ASSERT_NEAR(s.jit_y[k], jit, 1e-7) << "step " << step;
+    ASSERT_EQ(s.jit_slot, (k + 3) & 3) << "the slot steps down";
+    ASSERT_NEAR(s.rate, rate, 1e-5) << "step " << step;
+    ASSERT_NEAR(s.voc_phase, voc, 1e-6) << "step " << step;
+
+    // Vibrato factor of this step; the per-breath depth is the one drawn at a
+    // falling crossing of this very step, if any.
+    const float f = 1.0f + s.vib_depth * sinf_approx(theta) + s.vib4_depth * cosf_approx(4.0f * theta);
+    const auto advanced = [](float from, float by) {
+      const double p = from + 16.0 * by;
+      return p - std::floor(p);
+    };
+    const auto turn_diff = [](double a, double b) {
+      const double d = std::fabs(a - b);
+      return std::min(d, 1.0 - d);
+    };
+    ASSERT_LT(turn_diff(s.pulse_phase, advanced(b.pulse_phase, 0.04375f * f)), 1e-5) << "step " << step;
+    ASSERT_LT(turn_diff(s.trem_phase, advanced(b.trem_phase, 1.25e-4f * s.trem_rate * f)), 1e-5) << "step " << step;
+    rng_seed = seed_after;
+  }
+}
+
 // Rows: trunc(16 * env) clamped to 0..15, so env below 1/16 selects row 0 and an
 // open envelope row 15; a lively voice passes through both.
 TEST(VocsStep, EnvelopeSelectsResonatorRows) {
