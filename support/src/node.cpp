@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 
 #include <log4cxx/logger.h>
