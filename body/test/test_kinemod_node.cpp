@@ -296,6 +296,27 @@ TEST_F(KinemodNode, JointsOnlyWhileAwakeSequenceRunsOn) {
   EXPECT_EQ(cmd_vel_->at(1).header.seq, seq0 + 3);
 }
 
+TEST_F(KinemodNode, BurstWhileAsleepKeepsOnlyNewestPush) {
+  // Asleep the node spins every 100 ms; of the pushes that arrive in between
+  // only the newest is kept (queues of one).
+  start("kburst");
+  await_sleep();
+  std::vector<vesk2_msg::push> burst;
+  for (int i = 1; i <= 5; ++i)
+    burst.push_back(make_push(4, KC_PUSH_FLAG_DISPLACEMENT, {0.1f, 0.0f, 0.0f}, {0.0f, 0.004f * i, 0.0f}));
+  for (const auto& m : burst) pub_push_.publish(m);
+  ASSERT_GE(cmd_vel_->wait_count(1, kReplyS), 1u) << proc_->output();
+  quiet_wait(kQuietS);
+  const size_t passes = cmd_vel_->count();
+  EXPECT_LE(passes, 2u);  // two only if the burst straddled a spin
+  if (passes == 1) {
+    Reference ref;
+    const VESK_BODY_VEL newest = ref.pass({burst.back()});
+    EXPECT_NEAR(cmd_vel_->at(0).twist.angular.z, newest.turn, 1e-5);
+    EXPECT_NEAR(cmd_vel_->at(0).twist.linear.x, newest.forward, 1e-5);
+  }
+}
+
 TEST_F(KinemodNode, ResetWithDataOne) {
   start("kreset");
   const size_t asleep = await_sleep();
