@@ -1,6 +1,7 @@
 // Tests of the Gazebo 11 stand-in and its host API.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <gazebo_standin/host.hh>
 
 namespace gs = gazebo_standin;
@@ -66,6 +67,13 @@ TEST_F(StandinTest, StepAdvancesExactTimeAndSignalsEvents) {
   EXPECT_EQ(1001, begins);
   gs::ResetWorldTime(world);
   EXPECT_EQ(0.0, world->SimTime().Double());
+  // A step size that is no time leaves the clock alone (the update still runs).
+  for (double bad : {std::nan(""), HUGE_VAL, 1e300}) {
+    gs::SetMaxStepSize(world, bad);
+    gs::StepWorld(world, 1);
+    EXPECT_EQ(0.0, world->SimTime().Double()) << bad;
+  }
+  EXPECT_EQ(1004, begins);
 }
 
 TEST_F(StandinTest, JointFollowsTargetOnlyWithPid) {

@@ -9,7 +9,8 @@
 // World step (StepWorld), in this order:
 //   1. sensor removals queued with SensorManager::RemoveSensor take effect;
 //   2. simulation time advances by the physics engine's max step size (kept in whole
-//      nanoseconds, so 1000 steps of 0.001 s are exactly 1 s);
+//      nanoseconds, so 1000 steps of 0.001 s are exactly 1 s; a step that is not finite or
+//      beyond 9e9 s leaves the time unchanged);
 //   3. event::Events::worldUpdateBegin is signalled;
 //   4. physics: the world's physics hook if the host set one (SetPhysicsHook), otherwise
 //      the built-in joint response: every joint of every model whose joint controller holds
