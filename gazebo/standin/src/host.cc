@@ -75,7 +75,8 @@ class Access {
     FlushRemovals();
     const double dt = w->physicsEngine->GetMaxStepSize();
     // A step that is no number of nanoseconds a clock can hold leaves the time alone.
-    if (std::isfinite(dt) && std::fabs(dt) < 9e9) w->simTimeNs += static_cast<int64_t>(std::llround(dt * 1e9));
+    if (std::isfinite(dt) && std::fabs(dt) < 9e9)
+      w->simTimeNs += static_cast<int64_t>(std::llround(dt * 1e9));
     ++w->iterations;
     gazebo::common::UpdateInfo info;
     info.worldName = w->name;
