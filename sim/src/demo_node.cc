@@ -315,6 +315,9 @@ class Demo {
     s << "camr_png: " << right.width << "x" << right.height << "\n";
     s << "voice_wav_samples: " << audio_.size() << "\n";
     s << "voice_wav_rate: " << kAudioRate << "\n";
+    // Every block sent on "control/stream" is kept. The simulated platform reports an empty
+    // speaker buffer each tick, so the voice sends a block per tick while awake.
+    s << "voice_wav_seconds: " << static_cast<double>(audio_.size()) / kAudioRate << "\n";
     s << "voice_rms: " << rms(audio_) << "\n";
     s << "messages per topic:\n";
     for (const auto& [topic, n] : counts_) s << "  " << topic << ": " << n << "\n";
