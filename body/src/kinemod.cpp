@@ -30,7 +30,6 @@ namespace {
 constexpr float kSleepAfterS = 0.5f;                     // idle time before going to sleep
 constexpr unsigned kAsleepPollMs = 100;                  // idle pass while asleep
 constexpr double kAwakeIdleWaitS = 0.001;                // longest idle wait while awake
-constexpr unsigned kMasterPollMs = 100;                  // retry period while no master answers
 constexpr float3 kFoveaInHead = {0.125f, 0.0f, 0.035f};  // [m], HEAD frame
 
 // Node handle first: members are released in reverse order, so the
@@ -93,26 +92,11 @@ void callback_reset(const std_msgs::UInt32::ConstPtr& msg) {
   timer_idle.reset();
 }
 
-// roscpp registers the node with the master when the first node handle is
-// made, and without a master it retries for ever; only roscpp's own SIGINT
-// handler, which this node does not install, would end that wait. So the
-// master is awaited here, where Ctrl-C is polled. Returns false on Ctrl-C.
-bool wait_for_master() {
-  bool told = false;
-  while (!ros::master::check()) {
-    if (is_interrupted()) return false;
-    if (!told && opt.log > 0) os::warn("waiting for the ROS master at " + ros::master::getURI());
-    told = true;
-    os::msleep(kMasterPollMs);
-  }
-  return !is_interrupted();
-}
-
 // ROS for the node and its record; the record stays null when Ctrl-C came
 // before the master answered.
 void ros_preinit() {
   ros_init_node("kinemod", opt);
-  if (!wait_for_master()) return;
+  if (!wait_for_master(opt)) return;
   rosinterf = new RosInterf;
 }
 

@@ -124,6 +124,17 @@ void ros_init_node(const char* word, const NodeOptions& opt) {
   }
 }
 
+bool wait_for_master(const NodeOptions& opt) {
+  bool told = false;
+  while (!ros::master::check()) {
+    if (is_interrupted()) return false;
+    if (!told && opt.log > 0) os::warn("waiting for the ROS master at " + ros::master::getURI());
+    told = true;
+    os::msleep(100);
+  }
+  return !is_interrupted();
+}
+
 std::string base_topic(const NodeOptions& opt) { return "/" + opt.robot + "/"; }
 
 bool node_running() { return ros::ok() && !is_interrupted(); }

@@ -95,29 +95,10 @@ void vocalsynth_update(VOCS_STATE& state, float in0, float in1, float in2, vesk2
   }
 }
 
-namespace {
-
-// Waits, polling every 100 ms, until the ROS master answers; false when Ctrl-C
-// comes first. Without this, a node started before its master would hang in
-// roscpp's own registration, which retries for ever and cannot see Ctrl-C
-// (the node installs its own SIGINT handler, not roscpp's).
-bool wait_for_master() {
-  bool warned = false;
-  while (!ros::master::check()) {
-    if (is_interrupted()) return false;
-    if (!warned && opt.log > 0) os::warn("no ROS master at \"" + ros::master::getURI() + "\": waiting for it");
-    warned = true;
-    os::msleep(kSleepPassMs);
-  }
-  return true;
-}
-
-}  // namespace
-
 // Leaves rosinterf null when Ctrl-C came while waiting for the master.
 void ros_preinit() {
   ros_init_node(kWord, opt);
-  if (!wait_for_master()) return;
+  if (!wait_for_master(opt)) return;
   rosinterf = new RosInterf;
 }
 

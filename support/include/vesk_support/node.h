@@ -43,6 +43,12 @@ void ros_init_node(const char* word, const NodeOptions& opt);
 // rosconsole level for a node log level: 3 - log below 3, else 0 (Debug).
 int ros_logger_level(unsigned log);
 
+// Waits for the ROS master, polling Ctrl-C every 100 ms, with one warning
+// "waiting for the ROS master at <uri>" (log level above silent). roscpp's
+// own registration would retry for ever without seeing Ctrl-C, since the
+// nodes do not install its SIGINT handler. Returns false on Ctrl-C.
+bool wait_for_master(const NodeOptions& opt);
+
 std::string base_topic(const NodeOptions& opt);  // "/" + robot + "/"
 bool node_running();                             // ROS up and no Ctrl-C yet
 void announce_subscribe(const std::string& topic);
