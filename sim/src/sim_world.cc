@@ -213,8 +213,18 @@ class SimRobot {
         // Each wheel accelerates half the robot's mass at its rim.
         p.inertia += 0.5 * mass_ * wheel_radius_ * wheel_radius_;
       }
+      if (pid_set_[j]) p.inertia = std::max(p.inertia, armature(pid_[j], dt));
       joint_step(q_[j], p, tau, dt);
     }
+  }
+
+  // Least inertia about a joint's axis [kg m^2] for which its position PID, updated once per
+  // step of dt, stays stable: the derivative term must not reverse the velocity within one
+  // step (d dt / J <= 1/2) nor the proportional term overshoot (p dt^2 / J <= 1/4). Light
+  // links (eyelids, ears) get this as their motor's reflected inertia (armature), as a
+  // geared servo has.
+  static double armature(const gazebo::common::PID& pid, double dt) {
+    return std::max(2.0 * std::fabs(pid.GetDGain()) * dt, 4.0 * std::fabs(pid.GetPGain()) * dt * dt);
   }
 
   static bool same_gains(const gazebo::common::PID& a, const gazebo::common::PID& b) {

@@ -113,10 +113,11 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   EXPECT_EQ((r.all()[first + 1].header.stamp - base).toNSec(), 20000000);
   // Back at the spawn pose, and stopped: the velocity commanded before the reset runs out
   // within the interface's wheel timeout, after which the robot stands still.
-  // The interface keeps a velocity command for 10 ticks (its wheel timeout), so a command
-  // that arrived just before the reset can still roll the robot 10 * 0.02 s * 0.3 m/s.
+  // The interface keeps obeying a velocity command for its wheel timeout of 10 ticks after
+  // the tick that received it, so a command that arrived just before the reset can still
+  // roll the robot for 11 ticks of 0.02 s at 0.3 m/s.
   const auto& end = r.last();
-  EXPECT_LT(std::fabs(end.body_pose.x), 10 * 0.02 * 0.3 + 0.005);
+  EXPECT_LT(std::fabs(end.body_pose.x), 11 * 0.02 * 0.3 + 0.005);
   // (the wheel PIDs settle exponentially: what remains is far below a micrometre per second)
   EXPECT_NEAR(end.wheel_speed_opto.data.at(0), 0.0f, 1e-6);
   EXPECT_NEAR(end.wheel_speed_opto.data.at(1), 0.0f, 1e-6);

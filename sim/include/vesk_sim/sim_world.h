@@ -5,7 +5,8 @@
 // Physics, per world step of dt (the world's max step size):
 //   - every joint that the model's joint controller holds a position PID and target for
 //     is driven by the PID's effort (the controller's own gains and limits) through
-//     joint_step on the inertia of the subtree it carries; joints without a PID stay put;
+//     joint_step on the inertia of the subtree it carries (at least the armature that keeps
+//     the PID stable at this step); joints without a PID stay put;
 //   - a wheel joint (a continuous joint whose child touches the floor) also carries half
 //     the robot's mass at its rim; the base then moves by differential-drive kinematics
 //     from the two wheel rates, rolling without slip. A step that would push the body
