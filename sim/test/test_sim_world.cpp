@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "vesk_sim/sim_world.h"
 
@@ -161,6 +162,29 @@ TEST_F(World, CamerasSeeTheWorldAndOtherRobots) {
   int bright = 0;
   for (size_t i = 0; i < 320 * 240; ++i) bright += g[3 * i] > 150 && g[3 * i + 1] > 150 && g[3 * i + 2] > 140;
   EXPECT_GT(bright, 320 * 240 / 20);
+}
+
+TEST_F(World, LightJointsSettleOnTheirTargetsUnderThePluginsGains) {
+  // The plug-in's cosmetic and kinematic gains at a 1 ms step (proportional, derivative,
+  // command limit): an eyelid weighs 5 g, so without armature its PID would chatter.
+  auto w = make({RobotSpawn{"vesk", 0, 0, 0}});
+  auto jc = w->model(0)->GetJointController();
+  const std::vector<std::tuple<std::string, double, double, double, double>> joints = {
+      {"vesk::vesk_head::head_eyelid_lh", 2.0, 0.04, 1.0, -0.384},
+      {"vesk::vesk_head::head_ear_rh", 2.0, 0.04, 1.0, 0.5},
+      {"vesk::vesk_tail::tail_gmbl_tail", 2.0, 0.04, 1.0, -0.3},
+      {"vesk::neck_gmbl", 5.0, 0.5, 2.5, 0.4},
+      {"vesk::body_neck", 5.0, 0.5, 2.5, 0.5717}};
+  for (const auto& [name, p, d, limit, target] : joints) {
+    jc->SetPositionPID(name, gazebo::common::PID(p, 0.0, d, 0.0, -0.0, limit, -limit));
+    jc->SetPositionTarget(name, target);
+  }
+  for (int i = 0; i < 1500; ++i) w->step();
+  for (const auto& [name, p, d, limit, target] : joints) {
+    const auto joint = jc->GetJoints().at(name);
+    EXPECT_NEAR(joint->Position(0), target, 0.01) << name;
+    EXPECT_NEAR(gazebo_standin::JointVelocity(joint), 0.0, 0.01) << name;
+  }
 }
 
 TEST_F(World, RejectsRobotNamesThePluginCouldConfuse) {
