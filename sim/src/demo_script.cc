@@ -19,9 +19,9 @@ DemoCommand DemoScript::step(double t, const BasePose& odom) {
   // Cosmetic joints: wag at 1.5 Hz, ears flick at 0.5 Hz, a blink every 3 s.
   c.cosmetic[0] = 0.3f;
   c.cosmetic[1] = static_cast<float>(0.5 + 0.5 * std::sin(2 * M_PI * 1.5 * t));
-  c.cosmetic[2] = c.cosmetic[3] = static_cast<float>(0.3333 + 0.3 * std::sin(2 * M_PI * 0.5 * t));
   const bool blink = std::fmod(t, 3.0) > 2.8 && t < duration_ - 1.0;  // eyes open for the last frames
-  c.cosmetic[4] = c.cosmetic[5] = blink ? 1.0f : 0.0f;                // eyelid closure: 0 open, 1 closed
+  c.cosmetic[2] = c.cosmetic[3] = blink ? 1.0f : 0.0f;
+  c.cosmetic[4] = c.cosmetic[5] = static_cast<float>(0.3333 + 0.3 * std::sin(2 * M_PI * 0.5 * t));
 
   if (t >= 1.0 && t < duration_ - 1.0) c.wake = (wake_counter_++ % 5) == 0;
 

@@ -55,7 +55,7 @@ TEST(DemoScript, SettlesThenPursuesTheTargetThenLooksAround) {
 
 TEST(DemoScript, WakeRequestsAndCosmeticRanges) {
   DemoScript s(6.0, {Vec3(2.0, 0.0, 0.0)});
-  int wakes = 0, early_or_late = 0;
+  int wakes = 0, early_or_late = 0, closed = 0, closed_late = 0;
   for (int tick = 0; tick < 300; ++tick) {
     const double t = tick * 0.02;
     const DemoCommand c = s.step(t, BasePose{});
@@ -67,7 +67,15 @@ TEST(DemoScript, WakeRequestsAndCosmeticRanges) {
       EXPECT_GE(v, 0.0f);
       EXPECT_LE(v, 1.0f);
     }
+    // Message order: the eyelids are values 2 and 3; they blink, and are open at the end.
+    EXPECT_EQ(c.cosmetic[2], c.cosmetic[3]);
+    if (c.cosmetic[2] > 0.5f) {
+      ++closed;
+      if (t >= 5.0) ++closed_late;
+    }
   }
+  EXPECT_GT(closed, 0);
+  EXPECT_EQ(closed_late, 0);
   EXPECT_EQ(early_or_late, 0);
   EXPECT_EQ(wakes, 40);  // every fifth tick of 4 s
 }

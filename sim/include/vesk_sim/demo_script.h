@@ -31,10 +31,12 @@ struct DemoCommand {
   bool push = false;
   int link = kLinkHead;
   uint32_t flags = 0;
-  Vec3 pushpos, pushvec;   // [m] in the head frame; [m/s] in the base frame
-  float cosmetic[6] = {};  // tail droop, tail wag, left ear, right ear, left eyelid, right eyelid
-  bool wake = false;       // send a wake request to the voice this tick
-  int target = 0;          // index of the target pursued or last reached
+  Vec3 pushpos, pushvec;  // [m] in the head frame; [m/s] in the base frame
+  // In the order of the "control/cosmetic_joints" message: tail droop, tail wag, left
+  // eyelid, right eyelid, left ear, right ear (0 ... 1; eyelids 0 open, 1 closed).
+  float cosmetic[6] = {};
+  bool wake = false;  // send a wake request to the voice this tick
+  int target = 0;     // index of the target pursued or last reached
 };
 
 enum class DemoPhase { kSettle, kPursuit, kLookAround };
