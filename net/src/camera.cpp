@@ -9,11 +9,12 @@
 
 namespace vesk {
 
-void Output::Camera::init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name) {
+void Output::Camera::init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name,
+                          const std::string& frame_prefix) {
   raw = raw_mode;
   name = camera_name;
   topic = "sensors/" + name;
-  optical = "head_" + name + "_optical";
+  optical = frame_prefix + "head_" + name + "_optical";
   image.header.frame_id = optical;
   compressed.header.frame_id = optical;
 

@@ -20,18 +20,19 @@ VESK_NET_INTERF_ROS::VESK_NET_INTERF_ROS(VESK_NET_CONFIG* net_config, VESK_TOOL_
       platform_pars_(platform_pars),
       nh_(net_config->robot_name),
       root_("/" + net_config->robot_name),
-      output_(net_config->net_flags) {
+      output_(net_config->net_flags, net_config->frame_prefix) {
   // A node handle that is not usable fails before anything is printed.
   if (!nh_.ok()) os::fail("bad doggie");
   // Stream packets preset, records reset, ttls full, initial flags in force.
   inbuf_.init(net_config_->initial_flags, tool_config_);
 
   const bool sim = (net_config_->net_flags & NET_FLAG_SIM) != 0;
-  output_.camera[0].init(nh_, sim, camera_names[0]);
-  output_.camera[1].init(nh_, sim, camera_names[1]);
+  const std::string& prefix = net_config_->frame_prefix;
+  output_.camera[0].init(nh_, sim, camera_names[0], prefix);
+  output_.camera[1].init(nh_, sim, camera_names[1], prefix);
   if (sim) {
-    output_.camera[2].init(nh_, true, camera_names[2]);
-    output_.camera[3].init(nh_, true, camera_names[3]);
+    output_.camera[2].init(nh_, true, camera_names[2], prefix);
+    output_.camera[3].init(nh_, true, camera_names[3], prefix);
   }
 
   publish();

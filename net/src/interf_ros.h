@@ -63,7 +63,7 @@ struct Output {
     bool has_info = false;
     std::string name;
     std::string topic;    // "sensors/" + name
-    std::string optical;  // "head_" + name + "_optical"
+    std::string optical;  // frame prefix + "head_" + name + "_optical"
     std::string url;
     sensor_msgs::Image image;
     sensor_msgs::CompressedImage compressed;
@@ -74,16 +74,19 @@ struct Output {
     ros::Publisher pub_info;
     std::unique_ptr<camera_info_manager::CameraInfoManager> manager;
 
-    void init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name);
+    void init(ros::NodeHandle& nh, bool raw_mode, const std::string& camera_name,
+              const std::string& frame_prefix);
     void advertise(ros::NodeHandle& nh, const std::string& root);
     void publish_camera_info(const std_msgs::Header& header, unsigned width, unsigned height);
   };
 
-  explicit Output(uint32_t net_flags);
+  // Frame ids of the messages are `frame_prefix` + the frame's name.
+  Output(uint32_t net_flags, const std::string& frame_prefix);
 
   // Copies every part of the package from the message of the same name.
   void fill_package();
 
+  std::string frame_prefix;  // in front of every frame id
   uint32_t seq = 0;
   TF tf;
 

@@ -62,7 +62,7 @@ void wheel_array(std_msgs::Float32MultiArray& m) {
   m.data.assign(2, 0.0f);
 }
 
-void imu_preset(sensor_msgs::Imu& m, const char* frame) {
+void imu_preset(sensor_msgs::Imu& m, const std::string& frame) {
   m.header.frame_id = frame;
   m.orientation.x = m.orientation.y = m.orientation.z = m.orientation.w = 0.0;
   m.orientation_covariance.fill(0.0);
@@ -97,7 +97,7 @@ geometry_msgs::TransformStamped create_tf(const std_msgs::Header& header, const 
   return t;
 }
 
-Output::Output(uint32_t /*net_flags*/) {
+Output::Output(uint32_t /*net_flags*/, const std::string& prefix) : frame_prefix(prefix) {
   stream.data.assign(2, 0);
   kinematic_joints.name = {"tilt", "lift", "yaw", "pitch"};
   kinematic_joints.position.assign(4, 0.0);
@@ -110,7 +110,7 @@ Output::Output(uint32_t /*net_flags*/) {
   cliff.data.assign(2, 0.0f);
 
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  battery.header.frame_id = "body_link";
+  battery.header.frame_id = prefix + "body_link";
   battery.current = battery.charge = battery.capacity = battery.design_capacity = nan;
   battery.percentage = nan;
   battery.power_supply_status = vesk2_msg::BatteryState::POWER_SUPPLY_STATUS_UNKNOWN;
@@ -118,18 +118,18 @@ Output::Output(uint32_t /*net_flags*/) {
   battery.power_supply_technology = vesk2_msg::BatteryState::POWER_SUPPLY_TECHNOLOGY_UNKNOWN;
   battery.present = true;
 
-  sonar.header.frame_id = "head_sonar";
+  sonar.header.frame_id = prefix + "head_sonar";
   sonar.radiation_type = sensor_msgs::Range::ULTRASOUND;
   sonar.field_of_view = 0.3f;
   sonar.min_range = 0.0f;
   sonar.max_range = 1.0f;
 
-  imu_preset(imu_body, "body_imu");
-  imu_preset(imu_head, "head_imu");
+  imu_preset(imu_body, prefix + "body_imu");
+  imu_preset(imu_head, prefix + "head_imu");
 
-  body_vel.header.frame_id = "base_link";
-  odom.header.frame_id = "odom";
-  odom.child_frame_id = "base_link";
+  body_vel.header.frame_id = prefix + "base_link";
+  odom.header.frame_id = prefix + "odom";
+  odom.child_frame_id = prefix + "base_link";
 
   mics.layout.dim.resize(2);
   mics.layout.dim[0].label = "channel";
@@ -146,14 +146,14 @@ Output::Output(uint32_t /*net_flags*/) {
 
   dynamic_tf.resize(sizeof(kChainTf) / sizeof(kChainTf[0]));
   for (size_t i = 0; i < dynamic_tf.size(); ++i) {
-    dynamic_tf[i].header.frame_id = kChainTf[i].parent;
-    dynamic_tf[i].child_frame_id = kChainTf[i].child;
+    dynamic_tf[i].header.frame_id = prefix + kChainTf[i].parent;
+    dynamic_tf[i].child_frame_id = prefix + kChainTf[i].child;
     dynamic_tf[i].transform.translation.x = kChainTf[i].x;
     dynamic_tf[i].transform.translation.y = kChainTf[i].y;
     dynamic_tf[i].transform.translation.z = kChainTf[i].z;
   }
-  map_tf.header.frame_id = "map";
-  map_tf.child_frame_id = "odom";
+  map_tf.header.frame_id = prefix + "map";
+  map_tf.child_frame_id = prefix + "odom";
 }
 
 void Output::fill_package() {
@@ -189,7 +189,8 @@ void VESK_NET_INTERF_ROS::publish_static_tf(const std_msgs::Header& header) {
   for (const FixedTf& f : kStaticTf) {
     tf2::Quaternion q;
     q.setRPY(f.roll, f.pitch, f.yaw);
-    output_.tf.fixed.sendTransform(create_tf(header, f.parent, f.child, f.x, f.y, f.z, q));
+    output_.tf.fixed.sendTransform(create_tf(header, output_.frame_prefix + f.parent,
+                                             output_.frame_prefix + f.child, f.x, f.y, f.z, q));
   }
 }
 

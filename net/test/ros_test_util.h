@@ -36,8 +36,9 @@ inline std::string fresh_robot_name(const std::string& stem) {
 
 struct Robot {
   explicit Robot(uint32_t net_flags, int verbosity = 1, uint32_t initial_flags = 0,
-                 const std::string& stem = "r") {
+                 const std::string& stem = "r", const std::string& frame_prefix = "") {
     net.mode = NET_MODE_ROS;
+    net.frame_prefix = frame_prefix;
     net.robot_name = fresh_robot_name(stem);
     net.net_flags = net_flags;
     net.initial_flags = initial_flags;

@@ -116,6 +116,11 @@ struct VESK_NET_CONFIG {
   uint32_t net_flags = 0;      // NET_FLAG_*
   uint32_t initial_flags = 0;  // platform flags in force at start
   uint32_t reserved[4] = {};   // platform fields this system does not use
+  // Put in front of every frame id the interface sends (transforms, message headers,
+  // camera images and camera info), e.g. "rob1/", so that several robots on one ROS
+  // master keep their frame trees apart. Empty (the default): the plain frame names.
+  // Read at construction.
+  std::string frame_prefix;
   // Set non-zero by the platform (from any thread) to abandon the wait for
   // the ROS master during construction.
   int32_t exit_request = 0;
