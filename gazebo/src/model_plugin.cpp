@@ -48,7 +48,29 @@ const BoolKey kBoolKeys[] = {
     {"use_hw_clock", &SimParameters::use_hw_clock},
 };
 
+// Leading and trailing white space of an SDF text.
+std::string Trim(const std::string& s) {
+  const char* space = " \t\r\n";
+  const size_t first = s.find_first_not_of(space);
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(space) - first + 1);
+}
+
 }  // namespace
+
+std::string VESK_ModelPlugin::ReadFramePrefix(const sdf::ElementPtr& sdf) const {
+  if (!sdf || !sdf->HasElement("frame_prefix")) return "";
+  std::string prefix = Trim(sdf->Get<std::string>("frame_prefix"));
+  // tf2 refuses frame ids that begin with '/': such a prefix would lose every transform.
+  const size_t first = prefix.find_first_not_of('/');
+  if (first != 0) {
+    prefix = first == std::string::npos ? "" : prefix.substr(first);
+    if (verbosity > 0) os::warn("frame_prefix may not begin with '/': using \"" + prefix + "\"");
+  }
+  if (verbosity > 1 && !prefix.empty())
+    std::cout << os::cout_global_elapsed() << "frame prefix: \"" << prefix << "\"" << std::endl;
+  return prefix;
+}
 
 // Joint name suffixes by slot (after the robot name), as the joint controller names them.
 extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
@@ -190,7 +212,7 @@ void VESK_ModelPlugin::ApplyCameraRates() {
   }
 }
 
-void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr /*_sdf*/) {
+void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "Load()" << std::endl;
 
   // 2. parameters
@@ -300,6 +322,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr /*_sdf*/) 
   net_config.net_flags = NET_FLAG_SIM;
   if (par.use_hw_clock) net_config.net_flags |= NET_FLAG_HW_CLOCK;
   if (!par.enable_publish_touch) net_config.net_flags |= NET_FLAG_NO_TOUCH;
+  net_config.frame_prefix = ReadFramePrefix(_sdf);
   tool_config.verbosity = 2;
   state.interf = new VESK_NET_INTERF(&net_config, &tool_config, &platform_pars);
 }

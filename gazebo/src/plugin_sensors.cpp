@@ -9,12 +9,6 @@ namespace gazebo {
 
 namespace {
 
-// Moving-average history of the accelerometers, shared by all plug-in objects of the
-// process: set 0 body, set 1 head. Guarded by filt_lock (the objects' own locks do not
-// cover each other's sensor threads).
-vesk_gazebo::ImuFilter filt[2];
-os::Mutex filt_lock;
-
 // Whether the resize of eye stream 0 / 1 has been announced (for the life of the process).
 bool reported_resize[2] = {false, false};
 
@@ -24,14 +18,9 @@ void VESK_ModelPlugin::OnIMUUpdate(sensors::ImuSensor* s) {
   const ignition::math::Vector3d a = s->LinearAcceleration(false);
   const double accel[3] = {a.X(), a.Y(), a.Z()};
   const bool head = s == state.sensor.acc_head;
-  int16_t counts[3];
-  {
-    os::ScopedLock lock(filt_lock);
-    vesk_gazebo::ImuFilterUpdate(filt[head ? 1 : 0], accel, counts);
-  }
   os::ScopedLock lock(tick_u_lock);
   VESK_IMU_BLOCK& block = head ? state.tick_u.imu_head : state.tick_u.imu_body;
-  for (int i = 0; i < 3; ++i) block.acc[i] = counts[i];
+  vesk_gazebo::ImuFilterUpdate(imu_filter[head ? 1 : 0], accel, block.acc);
 }
 
 void VESK_ModelPlugin::OnSonarUpdate(sensors::SonarSensor* s) {

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <gazebo_standin/host.hh>
+#include <memory>
+#include <sdf/sdf.hh>
 
 namespace gs = gazebo_standin;
 using namespace gazebo;
@@ -209,4 +211,24 @@ TEST(StandinRemovals, DestroyedWorldTakesItsQueuedRemovalsAlong) {
   EXPECT_FALSE(gs::IsRemoved(s2));
   gs::DestroyWorld(w2);
 }
+// The SDF element as a plug-in reads its parameters (sdformat 9's HasElement and Get).
+TEST(StandinSdf, ChildElementsReadAsTheirTypes) {
+  sdf::ElementPtr e = std::make_shared<sdf::Element>();
+  e->SetName("plugin");
+  EXPECT_FALSE(e->HasElement("frame_prefix"));
+  EXPECT_EQ("", e->Get<std::string>("frame_prefix"));  // absent: a default value
+  EXPECT_EQ(0, e->Get<int>("frame_prefix"));
+  e->AddElement("frame_prefix")->Set(std::string("rob1/ x"));
+  e->AddElement("rate")->Set(12.5);
+  e->AddElement("count")->Set("seven");
+  std::shared_ptr<const sdf::Element> c = e;  // the reads are const, as in sdformat
+  EXPECT_TRUE(c->HasElement("frame_prefix"));
+  EXPECT_FALSE(c->HasElement("plugin"));
+  EXPECT_EQ("rob1/ x", c->Get<std::string>("frame_prefix"));  // a string is the whole text
+  EXPECT_DOUBLE_EQ(12.5, c->Get<double>("rate"));
+  EXPECT_EQ(12, c->Get<int>("rate"));
+  EXPECT_EQ(0, c->Get<int>("count"));    // text that is no number
+  EXPECT_EQ("", c->Get<std::string>());  // the element's own (empty) value
+}
+
 }  // namespace

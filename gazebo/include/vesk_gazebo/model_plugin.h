@@ -28,6 +28,7 @@
 
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/joint_control.h"
+#include "vesk_gazebo/sensor_coding.h"
 
 namespace gazebo {
 
@@ -107,6 +108,10 @@ class VESK_ModelPlugin : public ModelPlugin {
   void ApplyCameraRates();
   // Sets a joint's position target when its slot is filled and the target is finite.
   void SetTarget(unsigned slot, double target);
+  // The optional <frame_prefix> of the plug-in's SDF element (empty when absent), which the
+  // interface puts in front of every frame id so that several robots in one world keep
+  // their frame trees apart. White space around it and leading '/' are dropped.
+  std::string ReadFramePrefix(const sdf::ElementPtr& sdf) const;
 
   uint16_t release;
   std::string robot_name;
@@ -122,6 +127,10 @@ class VESK_ModelPlugin : public ModelPlugin {
   os::Mutex pars_lock;
   // Sequence number of the next frame of each stream (image header seq).
   uint16_t frame_seq[4] = {0, 0, 0, 0};
+  // Moving-average history of the accelerometers (set 0 body, set 1 head), this robot's
+  // own: several robots in one process must not average each other's readings. Zero at
+  // construction, kept across Reset. Guarded by tick_u_lock.
+  vesk_gazebo::ImuFilter imu_filter[2];
 };
 
 }  // namespace gazebo
