@@ -33,6 +33,10 @@ cmake -S "$root" -B "$build" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DPython3_EXEC
   || { cat "$build.configure.log"; exit 1; }
 echo "build: compiling with $jobs jobs"
 make -C "$build" -j"$jobs" --no-print-directory all
+# catkin snapshots the workspace environment (library and Python paths of the
+# devel space) at configure time, and a first configure finds no devel/lib yet:
+# configure once more so that tests and tools run with the built libraries.
+cmake "$build" > "$build.reconfigure.log" 2>&1 || { cat "$build.reconfigure.log"; exit 1; }
 if [ $tests -eq 1 ]; then
   make -C "$build" -j"$jobs" --no-print-directory tests
 fi
