@@ -1,6 +1,4 @@
 // Console time-stamp prefix and the report conventions.
-#include <sys/time.h>
-
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
@@ -9,19 +7,11 @@
 
 namespace os {
 
-namespace {
-int64_t now_us() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return int64_t(tv.tv_sec) * 1000000 + tv.tv_usec;
-}
-}  // namespace
-
 float get_global_elapsed() {
   // The first caller takes the start point; static initialisation is
   // thread-safe, so concurrent first calls agree on it.
-  static const int64_t start = now_us();
-  return float(double(now_us() - start) / 1000000.0);
+  static const Timer start;
+  return float(double(start.elapsedUS()) / 1000000.0);
 }
 
 void format_elapsed_prefix(float seconds, char out[16]) {

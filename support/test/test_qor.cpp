@@ -12,21 +12,12 @@
 #include <set>
 #include <stdexcept>
 
+#include "cout_capture.h"
 #include "vesk_support/os.h"
 #include "vesk_support/qor.h"
 
 namespace {
 
-class CoutCapture {
- public:
-  CoutCapture() : old_(std::cout.rdbuf(buf_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old_); }
-  std::string str() const { return buf_.str(); }
-
- private:
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
 
 // A fresh temporary directory with VESK_DIR_CONFIG/QOR/STATE below it.
 class KitDirs : public ::testing::Test {

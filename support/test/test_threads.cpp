@@ -8,20 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cout_capture.h"
 #include "vesk_support/os.h"
 
 namespace {
 
-class CoutCapture {
- public:
-  CoutCapture() : old_(std::cout.rdbuf(buf_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old_); }
-  std::string str() const { return buf_.str(); }
-
- private:
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
 
 // Sets an event or a flag from another thread after a delay.
 struct Later {

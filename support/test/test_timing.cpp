@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cout_capture.h"
 #include "vesk_support/os.h"
 
 namespace {
@@ -16,17 +17,6 @@ std::string prefix(float s) {
   return buf;
 }
 
-// Captures std::cout for the lifetime of the object.
-class CoutCapture {
- public:
-  CoutCapture() : old_(std::cout.rdbuf(buf_.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(old_); }
-  std::string str() const { return buf_.str(); }
-
- private:
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
 }  // namespace
 
 TEST(Console, PrefixWrapsEveryThousandSeconds) {
