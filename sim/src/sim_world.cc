@@ -48,6 +48,13 @@ std::string find_plugin_library(const std::string& filename) {
   return filename;
 }
 
+sdf::ElementPtr plugin_element(const std::string& robot, size_t robot_count) {
+  sdf::ElementPtr e = std::make_shared<sdf::Element>();
+  e->SetName("plugin");
+  if (robot_count > 1) e->AddElement("frame_prefix")->Set(robot + "/");
+  return e;
+}
+
 // One sensor of a robot as the simulator drives it.
 struct SimSensor {
   SensorDesc desc;
@@ -363,7 +370,7 @@ SimWorld::SimWorld(const SimOptions& options) {
       std::cout << time_prefix() << "loading plug-in \"" << lib << "\" for robot \"" << robot->desc().name
                 << "\"" << std::endl;
       plugins_.push_back(std::make_unique<gazebo_standin::ModelPluginInstance>(lib, p.name));
-      plugins_.back()->Load(robot->model(), nullptr);
+      plugins_.back()->Load(robot->model(), plugin_element(robot->desc().name, robots_.size()));
     }
   }
 }

@@ -1,12 +1,15 @@
 // The headless simulator's world through ROS: two robots in one world keep their topics
-// apart, and a world reset stops a driving robot with the next tick carrying stamp 0.
-// The world runs as fast as possible; everything here is paced by the robots' own ticks.
+// and their frame trees apart (each under its name as frame prefix), and a world reset stops a driving robot
+// with the next tick carrying stamp 0. The world runs as fast as possible; everything here is paced by the
+// robots' own ticks.
 #include <geometry_msgs/TwistStamped.h>
 #include <gtest/gtest.h>
 #include <ros/ros.h>
 #include <sensor_msgs/Image.h>
 #include <std_msgs/String.h>
 #include <std_srvs/Empty.h>
+#include <tf2_ros/buffer.h>
+#include <tf2_ros/transform_listener.h>
 #include <vesk2_msg/sensors_package.h>
 
 #include <cmath>
@@ -75,10 +78,62 @@ TEST(TwoRobots, EachRobotsTopicsCarryOnlyItsOwnState) {
   EXPECT_EQ(a.last().wheel_speed_opto.data.at(0), 0.0f);
 }
 
+TEST(TwoRobots, EachRobotsFramesLieUnderItsNameAndFollowItsOwnMotion) {
+  ros::NodeHandle nh;
+  tf2_ros::Buffer buffer;
+  tf2_ros::TransformListener listener(buffer);
+  Robot a(nh, "vesk"), b(nh, "vesk2");
+  ASSERT_TRUE(a.wait(5));
+  ASSERT_TRUE(b.wait(5));
+  // Whole trees, eyes and sensors included, under each robot's prefix.
+  for (const std::string p : {"vesk/", "vesk2/"}) {
+    for (int i = 0; i < 200 && !(buffer.canTransform(p + "map", p + "head_caml_optical", ros::Time(0)) &&
+                                 buffer.canTransform(p + "odom", p + "body_imu", ros::Time(0)));
+         ++i) {
+      ASSERT_TRUE(a.wait(1));
+    }
+    EXPECT_TRUE(buffer.canTransform(p + "map", p + "head_caml_optical", ros::Time(0))) << p;
+    EXPECT_TRUE(buffer.canTransform(p + "odom", p + "body_imu", ros::Time(0))) << p;
+  }
+  EXPECT_FALSE(buffer._frameExists("odom"));
+  EXPECT_FALSE(buffer._frameExists("base_link"));
+  EXPECT_FALSE(buffer.canTransform("vesk/odom", "vesk2/odom", ros::Time(0)));
+  for (const auto* r : {&a, &b}) {
+    EXPECT_EQ(r == &a ? "vesk/odom" : "vesk2/odom", r->last().odom.header.frame_id);
+    EXPECT_EQ(r == &a ? "vesk/base_link" : "vesk2/base_link", r->last().odom.child_frame_id);
+  }
+
+  // vesk2 drives, vesk stands: each odom -> base_link follows its own robot.
+  auto odom_x = [&](const std::string& p) {
+    return buffer.lookupTransform(p + "odom", p + "base_link", ros::Time(0)).transform.translation.x;
+  };
+  const double a0 = odom_x("vesk/"), b0 = odom_x("vesk2/");
+  b.drive(0.2, 60);
+  ASSERT_TRUE(b.wait(20));  // the wheels' command runs out and the robot stands again
+  ASSERT_TRUE(a.wait(2));
+  EXPECT_GT(odom_x("vesk2/") - b0, 0.1);
+  EXPECT_NEAR(b.last().odom.pose.pose.position.x, odom_x("vesk2/"), 0.01);
+  EXPECT_EQ(a0, odom_x("vesk/"));
+  EXPECT_EQ(a.last().odom.pose.pose.position.x, odom_x("vesk/"));
+  // And the ground truth puts each base_link where that robot is.
+  const geometry_msgs::TransformStamped ma =
+      buffer.lookupTransform("vesk/map", "vesk/base_link", ros::Time(0));
+  const geometry_msgs::TransformStamped mb =
+      buffer.lookupTransform("vesk2/map", "vesk2/base_link", ros::Time(0));
+  EXPECT_NEAR(a.last().body_pose.x, ma.transform.translation.x, 1e-3);
+  EXPECT_NEAR(a.last().body_pose.y, ma.transform.translation.y, 1e-3);
+  EXPECT_NEAR(b.last().body_pose.x, mb.transform.translation.x, 0.01);
+  EXPECT_NEAR(b.last().body_pose.y, mb.transform.translation.y, 0.01);
+  EXPECT_GT(std::abs(ma.transform.translation.y - mb.transform.translation.y), 0.5);
+}
+
 TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   ros::NodeHandle nh;
   Robot r(nh, "vesk");
   ASSERT_TRUE(r.wait(3));
+  // A robot alone in the world keeps the plain frame names.
+  EXPECT_EQ("odom", r.last().odom.header.frame_id);
+  EXPECT_EQ("base_link", r.last().odom.child_frame_id);
   // With the tick clock, every stamp is the clock's time base plus the tick stamp, and until
   // a reset the tick stamp of tick number seq is seq * 20 ms: the base follows from any
   // package (this node may have missed the first ticks).

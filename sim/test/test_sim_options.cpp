@@ -64,4 +64,15 @@ TEST(PluginSearch, PathsFromTheEnvironmentInOrderThenTheBareName) {
 }
 
 }  // namespace
+TEST(PluginElement, FramePrefixOnlyWithSeveralRobots) {
+  const sdf::ElementPtr alone = plugin_element("vesk", 1);
+  EXPECT_EQ("plugin", alone->GetName());
+  EXPECT_FALSE(alone->HasElement("frame_prefix"));
+  for (size_t count : {2u, 3u}) {
+    const sdf::ElementPtr e = plugin_element("vesk2", count);
+    ASSERT_TRUE(e->HasElement("frame_prefix")) << count;
+    EXPECT_EQ("vesk2/", e->Get<std::string>("frame_prefix")) << count;
+  }
+}
+
 }  // namespace vesk_sim

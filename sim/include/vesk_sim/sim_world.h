@@ -93,4 +93,10 @@ class SimWorld {
 // GAZEBO_PLUGIN_PATH, then of LD_LIBRARY_PATH; the bare name when none holds it.
 std::string find_plugin_library(const std::string& filename);
 
+// The SDF element a robot's model plug-in is loaded with, as Gazebo hands over the model's
+// <plugin> element. With more than one robot in the world it holds <frame_prefix> = the
+// robot's name + "/", so that the robots' frame trees stay apart on /tf; a robot alone in
+// the world gets no prefix and keeps the plain frame names.
+sdf::ElementPtr plugin_element(const std::string& robot, size_t robot_count);
+
 }  // namespace vesk_sim
