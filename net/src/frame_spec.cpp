@@ -31,34 +31,34 @@ const FrameSize* find_size(const std::string& code) {
 // Differs unless equal or unordered (a NaN on either side counts as no difference).
 bool rate_differs(float a, float b) { return !std::isunordered(a, b) && a != b; }
 
-void warn_segment(int verbosity, const std::string& spec, const char* segment) {
+void warn_segment(int verbosity, const std::string& frame_text, const char* segment) {
   if (verbosity > 0) {
-    os::warn("failed to parse argument \"frame=" + spec + "\" (" + segment + ")");
+    os::warn("failed to parse argument \"frame=" + frame_text + "\" (" + segment + ")");
   }
 }
 
 }  // namespace
 
-bool VESK_NET_INTERF::parse_frame_spec(std::string spec, VESK_PLATFORM_PARS* pars, int verbosity) {
+bool VESK_NET_INTERF::parse_frame_spec(std::string frame_text, VESK_PLATFORM_PARS* pars, int verbosity) {
   if (verbosity > 1) {
-    std::cout << os::cout_global_elapsed() << "setting frame spec to " << spec << std::endl;
+    std::cout << os::cout_global_elapsed() << "setting frame spec to " << frame_text << std::endl;
   }
 
   bool changed = false;
-  const size_t bang = spec.find('!');
+  const size_t bang = frame_text.find('!');
   if (bang != std::string::npos) {
-    spec.resize(bang);
+    frame_text.resize(bang);
     changed = true;
   }
 
-  const size_t at = spec.find('@');
-  const std::string size_seg = spec.substr(0, at);
-  const std::string rate_seg = at == std::string::npos ? std::string() : spec.substr(at + 1);
+  const size_t at = frame_text.find('@');
+  const std::string size_seg = frame_text.substr(0, at);
+  const std::string rate_seg = at == std::string::npos ? std::string() : frame_text.substr(at + 1);
 
   if (!size_seg.empty()) {
     const FrameSize* size = find_size(size_seg);
     if (size == nullptr) {
-      warn_segment(verbosity, spec, "frame size segment");
+      warn_segment(verbosity, frame_text, "frame size segment");
       return false;
     }
     const VESK_FRAME_GEOM geom = {size->width, size->height, {0, 0, 0, 0}};
@@ -73,7 +73,7 @@ bool VESK_NET_INTERF::parse_frame_spec(std::string spec, VESK_PLATFORM_PARS* par
   if (!rate_seg.empty()) {
     float rate = 0.0f;
     if (std::sscanf(rate_seg.c_str(), "%f", &rate) != 1) {
-      warn_segment(verbosity, spec, "frame rate segment");
+      warn_segment(verbosity, frame_text, "frame rate segment");
       return false;
     }
     if (rate_differs(rate, pars->stream[0].stream_rate)) {

@@ -28,9 +28,9 @@ struct Parsed {
   std::string out;
 };
 
-Parsed parse(const std::string& spec, VESK_PLATFORM_PARS* p, int verbosity = 2) {
+Parsed parse(const std::string& frame_text, VESK_PLATFORM_PARS* p, int verbosity = 2) {
   testing::internal::CaptureStdout();
-  const bool r = VESK_NET_INTERF::parse_frame_spec(spec, p, verbosity);
+  const bool r = VESK_NET_INTERF::parse_frame_spec(frame_text, p, verbosity);
   return {r, testing::internal::GetCapturedStdout()};
 }
 
@@ -180,16 +180,16 @@ struct Expect {
   VESK_PLATFORM_PARS pars;
 };
 
-Expect reference(std::string spec, VESK_PLATFORM_PARS p) {
+Expect reference(std::string frame_text, VESK_PLATFORM_PARS p) {
   bool changed = false;
-  const size_t bang = spec.find('!');
+  const size_t bang = frame_text.find('!');
   if (bang != std::string::npos) {
-    spec = spec.substr(0, bang);
+    frame_text = frame_text.substr(0, bang);
     changed = true;
   }
-  const size_t at = spec.find('@');
-  const std::string size = spec.substr(0, at);
-  const std::string rate = at == std::string::npos ? "" : spec.substr(at + 1);
+  const size_t at = frame_text.find('@');
+  const std::string size = frame_text.substr(0, at);
+  const std::string rate = at == std::string::npos ? "" : frame_text.substr(at + 1);
   if (!size.empty()) {
     int w = 0, h = 0;
     if (size == "720p" || size == "720w") w = 1280, h = 720;
@@ -235,21 +235,21 @@ TEST(FrameSpec, FuzzNeverCrashesAndFollowsGrammar) {
                                 "e",    "0x1p3", "\t", std::string(1, '\0'), "\xff", ";", "="};
   const int kCases = 4000;
   for (int i = 0; i < kCases; ++i) {
-    std::string spec;
+    std::string frame_text;
     const int n = static_cast<int>(rng() % 8);
     for (int k = 0; k < n; ++k) {
       if (rng() % 4 == 0) {
-        spec.push_back(static_cast<char>(rng() & 0xff));
+        frame_text.push_back(static_cast<char>(rng() & 0xff));
       } else {
-        spec += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
+        frame_text += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
       }
     }
     VESK_PLATFORM_PARS p = start_pars();
     if (rng() % 2) p.stream[1].stream_rate = 30.0f;
-    const Expect want = reference(spec, p);
-    const bool got = VESK_NET_INTERF::parse_frame_spec(spec, &p, 0);
-    ASSERT_EQ(got, want.result) << "case " << i << " spec \"" << spec << "\"";
-    ASSERT_EQ(std::memcmp(&p, &want.pars, sizeof(p)), 0) << "case " << i << " spec \"" << spec << "\"";
+    const Expect want = reference(frame_text, p);
+    const bool got = VESK_NET_INTERF::parse_frame_spec(frame_text, &p, 0);
+    ASSERT_EQ(got, want.result) << "case " << i << " frame_text \"" << frame_text << "\"";
+    ASSERT_EQ(std::memcmp(&p, &want.pars, sizeof(p)), 0) << "case " << i << " frame_text \"" << frame_text << "\"";
   }
 }
 

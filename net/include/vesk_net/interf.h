@@ -58,7 +58,7 @@ class VESK_NET_INTERF {
   // forced it), then also setting bit 0 of frame_flags; false when nothing
   // changed or the text cannot be parsed (with a warning). Needs no
   // interface instance. Console lines are graded by `verbosity`.
-  static bool parse_frame_spec(std::string spec, VESK_PLATFORM_PARS* pars, int verbosity = 2);
+  static bool parse_frame_spec(std::string frame_text, VESK_PLATFORM_PARS* pars, int verbosity = 2);
 
   // True in NET_MODE_ROS with the ROS side up.
   bool online() const { return ros_ != nullptr; }
