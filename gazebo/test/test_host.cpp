@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
@@ -90,11 +91,26 @@ void RobotWorld::StepTick() {
 
 std::string PluginLibrary() { return VESK_GAZEBO_PLUGIN_PATH; }
 
+namespace {
+// Removes the configuration directories this process made when it exits.
+struct ConfigDirs {
+  std::vector<std::string> made;
+  ~ConfigDirs() {
+    for (const auto& dir : made) {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir, ignored);
+    }
+  }
+};
+ConfigDirs g_config_dirs;
+}  // namespace
+
 std::string MakeConfigDir(const std::string& tag, const std::string& parameters) {
   char templ[256];
   snprintf(templ, sizeof templ, "/tmp/vesk_gazebo_%s_XXXXXX", tag.c_str());
   if (!mkdtemp(templ)) throw std::runtime_error("cannot make a configuration directory");
   const std::string dir = templ;
+  g_config_dirs.made.push_back(dir);
   if (!parameters.empty()) {
     std::ofstream f(dir + "/simulation_parameters");
     f << parameters;
