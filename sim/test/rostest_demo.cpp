@@ -4,6 +4,7 @@
 #include <ros/ros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -109,5 +110,11 @@ int main(int argc, char** argv) {
     const std::string w = argv[i];
     if (w.compare(0, 7, "report=") == 0) g_report = w.substr(7);
   }
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // A passing run's report is not needed afterwards; a failing one stays for a look.
+  if (result == 0 && !g_report.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_report, ignored);
+  }
+  return result;
 }
