@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "kinemod_process.h"
+#include <vesk_support/child_process.h>
 #include "vesk_body/body_model.h"
 #include "vesk_body/body_options.h"
 
@@ -132,7 +132,7 @@ class KinemodNode : public testing::Test {
   void start(const std::string& robot, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"robot=" + robot};
     args.insert(args.end(), extra.begin(), extra.end());
-    proc_.reset(new KinemodProcess(KINEMOD_BIN, args));
+    proc_.reset(new vesk_test::ChildProcess(KINEMOD_BIN, args));
     ASSERT_TRUE(proc_->started());
     const std::string base = "/" + robot + "/";
     pub_push_ = nh_.advertise<vesk2_msg::push>(base + "core/mpg/push", 10);
@@ -180,7 +180,7 @@ class KinemodNode : public testing::Test {
   }
 
   ros::NodeHandle nh_;
-  std::unique_ptr<KinemodProcess> proc_;
+  std::unique_ptr<vesk_test::ChildProcess> proc_;
   ros::Publisher pub_push_, pub_reset_, pub_package_;
   std::unique_ptr<Recorder<geometry_msgs::TwistStamped>> cmd_vel_;
   std::unique_ptr<Recorder<sensor_msgs::JointState>> joints_;
@@ -433,7 +433,7 @@ TEST_F(KinemodNode, CtrlCWhileNoMasterAnswersEndsWithStatusZero) {
   ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
   const std::string uri = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
 
-  proc_.reset(new KinemodProcess(KINEMOD_BIN, {"robot=knomaster"}, {"ROS_MASTER_URI=" + uri}));
+  proc_.reset(new vesk_test::ChildProcess(KINEMOD_BIN, {"robot=knomaster"}, {"ROS_MASTER_URI=" + uri}));
   ASSERT_TRUE(proc_->started());
   EXPECT_NE(proc_->wait_for("] **** WARNING **** \n\twaiting for the ROS master at " + uri + "\n", kStartS),
             std::string::npos)

@@ -13,6 +13,8 @@
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/voice_state.h>
 
+#include <vesk_support/child_process.h>
+
 #include "vesk_voice/fastmath.h"
 #include "vesk_voice/voice_block.h"
 
@@ -31,91 +33,17 @@ constexpr double kQuiet = 0.4;       // [s] how long "nothing happens" is watche
 constexpr double kWakeEvery = 0.2;   // [s] wake-request period while a case keeps the node awake
 
 // The node as a child process with its standard output and error collected.
-class NodeProcess {
+class NodeProcess : public vesk_test::ChildProcess {
  public:
   // `env`: variables set in the child only, as "NAME=value".
-  explicit NodeProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-    std::vector<std::string> all = {VOCALSYNTH_BIN};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      dup2(fds[1], 2);
-      close(fds[0]);
-      close(fds[1]);
-      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    fd_ = fds[0];
-    reader_ = std::thread([this] {
-      char buf[1024];
-      ssize_t n;
-      while ((n = read(fd_, buf, sizeof buf)) > 0) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        out_.append(buf, size_t(n));
-      }
-    });
-  }
-
-  ~NodeProcess() {
-    if (pid_ > 0 && status_ < 0) {
-      kill(pid_, SIGINT);
-      if (wait_exit(3.0) < 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-      }
-    }
-    if (reader_.joinable()) reader_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-
-  bool started() const { return pid_ > 0; }
-
-  std::string output() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return out_;
-  }
-
-  size_t count(const std::string& text) {
-    const std::string out = output();
-    size_t n = 0;
-    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
-    return n;
-  }
+  explicit NodeProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+      : ChildProcess(VOCALSYNTH_BIN, args, env) {}
 
   // Exit status after SIGINT, or -1 if it does not end in time.
   int interrupt() {
-    kill(pid_, SIGINT);
+    ChildProcess::interrupt();
     return wait_exit(kWait);
   }
-
-  int wait_exit(double timeout) {
-    const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(timeout);
-    while (ros::WallTime::now() < end) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return status_;
-      }
-      ros::WallDuration(0.01).sleep();
-    }
-    return -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  int status_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::string out_;
 };
 
 // The robot side of the node: publishes animal states and buffer reports,

@@ -1,5 +1,6 @@
-// The real kinemod binary as a child process of a test: its standard output
-// (and error) is collected for inspection, its exit status can be awaited.
+// A program run as a child process of a test: its standard output (and
+// error) is collected for inspection, its exit status can be awaited. Used by
+// the tests that drive the real node binaries.
 #pragma once
 
 #include <fcntl.h>
@@ -16,11 +17,13 @@
 #include <thread>
 #include <vector>
 
-class KinemodProcess {
+namespace vesk_test {
+
+class ChildProcess {
  public:
   // `env` holds "NAME=value" entries that replace or add to the test's own
   // environment for the child.
-  KinemodProcess(const std::string& binary, const std::vector<std::string>& args,
+  ChildProcess(const std::string& binary, const std::vector<std::string>& args,
                  const std::vector<std::string>& env = {}) {
     // Everything the child needs is prepared before the fork: between fork
     // and exec it only calls async-signal-safe functions.
@@ -54,7 +57,7 @@ class KinemodProcess {
     reader_ = std::thread([this] { read_all(); });
   }
 
-  ~KinemodProcess() {
+  ~ChildProcess() {
     if (pid_ > 0 && !reaped_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -80,6 +83,14 @@ class KinemodProcess {
   std::string output() {
     std::lock_guard<std::mutex> lock(mutex_);
     return out_;
+  }
+
+  // How often `text` occurs in the output so far.
+  size_t count(const std::string& text) {
+    const std::string out = output();
+    size_t n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
   }
 
   void interrupt() {
@@ -134,3 +145,5 @@ class KinemodProcess {
   std::string out_;
   bool eof_ = false;
 };
+
+}  // namespace vesk_test
