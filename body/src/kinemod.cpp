@@ -14,6 +14,7 @@
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
 #include <vesk_support/float_cast.h>
+#include <vesk_support/master_watch.h>
 #include <vesk_support/node.h>
 #include <vesk_support/os.h>
 
@@ -153,6 +154,7 @@ void say(const char* line) { std::cout << os::cout_global_elapsed() << line << s
 void idle_wait_awake() { ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kAwakeIdleWaitS)); }
 
 void main_loop() {
+  MasterWatch master_watch(MasterWatch::kNodeEnds);
   geometry_msgs::TwistStamped cmd_vel;
   std_msgs::Float32 fovea_speed;
   sensor_msgs::JointState joints;
@@ -163,6 +165,7 @@ void main_loop() {
   timer_idle.reset();
 
   while (node_running()) {
+    if (master_watch.restarted()) os::fail(MasterWatch::kNodeFailure);
     ros::spinOnce();
 
     if (g_pushes_ready) {
