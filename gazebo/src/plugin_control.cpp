@@ -120,6 +120,7 @@ void VESK_ModelPlugin::OnTick() {
   }
   u.tick_stamp = state.tick_stamp;
   u.stream[0] = u.stream[1] = 0;
+  if (speaker_enabled) TickSpeaker(u.stream);
 
   for (int side = 0; side < 2; ++side) {
     const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
