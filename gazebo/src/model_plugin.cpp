@@ -126,6 +126,10 @@ void VESK_ModelPlugin::init() {
 
 VESK_ModelPlugin::~VESK_ModelPlugin() {
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "~VESK_ModelPlugin() [dtor]" << std::endl;
+  if (verbosity > 1 && speaker_enabled)
+    std::cout << os::cout_global_elapsed() << "speaker: " << speaker.queued() << " samples queued, "
+              << speaker.played() << " played, " << speaker.held() << " left, " << speaker.dropped()
+              << " dropped (buffer full)" << std::endl;
   delete state.interf;
   state.interf = nullptr;
   state.link_head.reset();

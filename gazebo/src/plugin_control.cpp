@@ -97,6 +97,7 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
 }
 
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
+  if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();
   if (t < state.t_next_tick) return;
   state.t_next_tick += vesk_gazebo::kTickPeriodD;

@@ -8,6 +8,7 @@ namespace vesk_gazebo {
 void Speaker::Reset() {
   read_ = 0;
   held_ = 0;
+  queued_ = 0;
   played_ = 0;
   dropped_ = 0;
   rejected_ = 0;
@@ -28,6 +29,7 @@ unsigned Speaker::Queue(const VESK_STREAM_PACKET& packet) {
     write = write + 1 == kCapacity ? 0 : write + 1;
   }
   held_ += take;
+  queued_ += take;
   dropped_ += n - take;
   return take;
 }

@@ -93,6 +93,8 @@ class VESK_ModelPlugin : public ModelPlugin {
   // The speaker's part of a tick: plays the tick's audio, queues the audio that arrived on
   // "control/stream" and writes the buffer's state into the two stream values.
   void TickSpeaker(uint16_t stream[2]);
+  // Queues the audio that arrived on "control/stream" since the last call (every world update).
+  void CollectAudio();
 
   void OnIMUUpdate(sensors::ImuSensor* s);
   void OnSonarUpdate(sensors::SonarSensor* s);

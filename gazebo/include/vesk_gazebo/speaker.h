@@ -47,6 +47,7 @@ class Speaker {
   void Report(uint16_t stream[2]) const;
 
   unsigned held() const { return held_; }          // [samples] waiting to be played
+  uint64_t queued() const { return queued_; }      // [samples] queued since Reset
   uint64_t played() const { return played_; }      // [samples] played since Reset
   uint64_t dropped() const { return dropped_; }    // [samples] lost to a full buffer
   uint64_t rejected() const { return rejected_; }  // malformed packets
@@ -55,6 +56,7 @@ class Speaker {
   uint8_t ring_[kCapacity] = {};
   unsigned read_ = 0;  // ring index of the next sample to play
   unsigned held_ = 0;  // samples in the ring from read_ on
+  uint64_t queued_ = 0;
   uint64_t played_ = 0;
   uint64_t dropped_ = 0;
   uint64_t rejected_ = 0;
