@@ -279,6 +279,7 @@ class Demo {
   // Draws trajectory.png from trajectory.csv with the plotting program; false (and a
   // warning) when it fails.
   bool plot(const std::string& dir, double t) const {
+    // "--key=value": a value that begins with "-" (a negative x) is not taken for an option.
     std::ostringstream targets, radius, title;
     for (size_t k = 0; k < opt_.targets.size(); ++k)
       targets << (k ? "/" : "") << opt_.targets[k].x << "," << opt_.targets[k].y;
@@ -288,8 +289,8 @@ class Demo {
     const std::string script = ros::package::getPath("vesk_sim") + "/scripts/plot_trajectory.py";
     std::string out;
     const int status =
-        run_program({VESK_PYTHON, script, dir + "/trajectory.csv", dir + "/trajectory.png", "--radius",
-                     radius.str(), "--targets", targets.str(), "--title", title.str()},
+        run_program({VESK_PYTHON, script, dir + "/trajectory.csv", dir + "/trajectory.png",
+                     "--radius=" + radius.str(), "--targets=" + targets.str(), "--title=" + title.str()},
                     kPlotTimeout, &out);
     if (status == 0) return true;
     os::warn("trajectory plot failed (status " + std::to_string(status) + ", " + VESK_PYTHON + " " + script +
