@@ -8,7 +8,7 @@ namespace gazebo {
 void VESK_ModelPlugin::CollectAudio() {
   // The interface keeps only the newest stream message that has not been taken: a message
   // that arrives before the previous one was taken replaces it. So audio is taken at every
-  // world update (1 ms of simulation), not once per tick, and a client streaming at the
+  // world update (one physics step), not once per tick, and a client streaming at the
   // speaker's pace loses nothing.
   const VESK_STREAM_PACKET* packet = state.interf->receive();
   if (!packet) return;

@@ -138,7 +138,8 @@ class VESK_ModelPlugin : public ModelPlugin {
   // construction, kept across Reset. Guarded by tick_u_lock.
   vesk_gazebo::ImuFilter imu_filter[2];
   // The robot's speaker ("enable_speaker", on by default). Off, the tick reports the stream
-  // values 0, 0 and leaves the audio uncollected. Emptied by Reset; used by the tick only.
+  // values 0, 0 and leaves the audio uncollected. Emptied by Reset; else used on the
+  // world-update thread only.
   vesk_gazebo::Speaker speaker;
   bool speaker_enabled = true;
   bool speaker_overflow_reported = false;
