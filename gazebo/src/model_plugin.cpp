@@ -29,6 +29,7 @@ struct SimParameters {
   bool enable_sun = true;
   bool enable_publish_touch = true;
   bool use_hw_clock = false;
+  bool enable_speaker = true;
 };
 
 struct BoolKey {
@@ -47,6 +48,7 @@ const BoolKey kBoolKeys[] = {
     {"enable_sun", &SimParameters::enable_sun},
     {"enable_publish_touch", &SimParameters::enable_publish_touch},
     {"use_hw_clock", &SimParameters::use_hw_clock},
+    {"enable_speaker", &SimParameters::enable_speaker},
 };
 
 // Leading and trailing white space of an SDF text.
@@ -125,6 +127,10 @@ void VESK_ModelPlugin::init() {
 
 VESK_ModelPlugin::~VESK_ModelPlugin() {
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "~VESK_ModelPlugin() [dtor]" << std::endl;
+  if (verbosity > 1 && speaker_enabled)
+    std::cout << os::cout_global_elapsed() << "speaker: " << speaker.queued() << " samples queued, "
+              << speaker.played() << " played, " << speaker.held() << " left, " << speaker.dropped()
+              << " dropped (buffer full)" << std::endl;
   delete state.interf;
   state.interf = nullptr;
   state.link_head.reset();
@@ -325,6 +331,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (par.use_hw_clock) net_config.net_flags |= NET_FLAG_HW_CLOCK;
   if (!par.enable_publish_touch) net_config.net_flags |= NET_FLAG_NO_TOUCH;
   net_config.frame_prefix = ReadFramePrefix(_sdf);
+  speaker_enabled = par.enable_speaker;
   tool_config.verbosity = 2;
   state.interf = new VESK_NET_INTERF(&net_config, &tool_config, &platform_pars);
 }
@@ -350,6 +357,7 @@ void VESK_ModelPlugin::Reset() {
   for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  speaker.Reset();
   VESK_TICK_D d;
   d.reset();
   SetPositions(&d);

@@ -97,6 +97,7 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
 }
 
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
+  if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();
   if (t < state.t_next_tick) return;
   state.t_next_tick += vesk_gazebo::kTickPeriodD;
@@ -120,6 +121,7 @@ void VESK_ModelPlugin::OnTick() {
   }
   u.tick_stamp = state.tick_stamp;
   u.stream[0] = u.stream[1] = 0;
+  if (speaker_enabled) TickSpeaker(u.stream);
 
   for (int side = 0; side < 2; ++side) {
     const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];

@@ -1,7 +1,8 @@
 // The model plug-in with a "simulation_parameters" file and a real ROS master (rostest):
 // the platform tick clock as time stamp source, wide-angle eyes, frame entries applied in
-// file order, disabled sensors and a joint the model lacks.
+// file order, disabled sensors, the speaker turned off and a joint the model lacks.
 #include <gtest/gtest.h>
+#include <std_msgs/Int16MultiArray.h>
 
 #include <memory>
 
@@ -30,6 +31,7 @@ TEST(PluginRosParams, LoadsWithParametersAndWarnsOfAMissingJoint) {
                 "enable_light_sensors=-1\n"
                 "enable_publish_touch=0\n"
                 "use_hw_clock=2\n"
+                "enable_speaker=0\n"
                 "frame=720p@5\n"
                 "frame=360s\n");
   RobotOptions o;
@@ -108,6 +110,25 @@ TEST(PluginRosParams, DisabledSonarReportsNothing) {
   EXPECT_FALSE(gs::UpdateSonar(g_world->sonar, 0.5));  // inactive: no update event
   ASSERT_TRUE(TickAndReceive());
   EXPECT_EQ(0.0f, g_probe->package.sonar.range);
+}
+
+TEST(PluginRosParams, SpeakerOffKeepsReportingAnEmptyBuffer) {
+  ros::NodeHandle nh;
+  ros::Publisher audio = nh.advertise<std_msgs::Int16MultiArray>("/vesk/control/stream", 1);
+  ASSERT_TRUE(g_probe->WaitFor([&]() { return audio.getNumSubscribers() > 0; }, 30.0));
+  std_msgs::Int16MultiArray block;
+  block.data.assign(320, 1000);
+  // With the speaker on, the blocks would show as samples to play within a few ticks. Off,
+  // every tick reports (0, 0), however long the blocks have had to arrive.
+  const ros::WallTime until = ros::WallTime::now() + ros::WallDuration(1.0);
+  for (int ticks = 1; ros::WallTime::now() < until; ++ticks) {
+    audio.publish(block);
+    ros::WallDuration(0.002).sleep();
+    ASSERT_TRUE(TickAndReceive());
+    ASSERT_EQ(2u, g_probe->package.stream.data.size());
+    ASSERT_EQ(0, g_probe->package.stream.data[0]) << ticks;
+    ASSERT_EQ(0, g_probe->package.stream.data[1]) << ticks;
+  }
 }
 
 TEST(PluginRosParams, WorldKeepsRunningWhenTheInterfaceCannotBeCreated) {

@@ -69,6 +69,7 @@ if [ ! -f "$report/summary.txt" ]; then
   exit 1
 fi
 echo
-echo "vesk demo report: $report"
-echo "  trajectory.png  odometry (red) against ground truth (blue), 0.5 m grid, targets (green)"
-echo "  caml.png camr.png  eye camera snapshots, voice.wav  the robot's voice, summary.txt"
+echo "vesk demo report: $report/index.html (open it in a browser)"
+echo "  trajectory.png  ground truth and odometry in metres, targets with their reach radius"
+echo "  caml.png camr.png  eye camera snapshots, voice.wav  the voice as the speaker played it"
+echo "  summary.txt  the figures of the summary table"

@@ -1,17 +1,21 @@
 // vesk_demo: the scripted demo. Drives a running robot (simulated, with kinemod and
 // vocalsynth) through the behaviour of DemoScript, one step per sensors package, and
 // records what happens; at the end it writes the report folder:
-//   trajectory.png  ground truth (blue) and odometry (red, from the start pose) from above,
-//                   0.5 m grid, targets as green crosses
+//   index.html      the report page: trajectory plot, eye snapshots, voice player, summary
+//   trajectory.png  ground truth and odometry from above in metres, the start, the targets
+//                   with their reach radius (drawn by plot_trajectory.py with matplotlib)
 //   trajectory.csv  the same paths as numbers
 //   caml.png, camr.png  the last frame of each eye camera
-//   voice.wav       the audio sent to the robot on "control/stream" (8000 samples/s)
-//   summary.txt     distance driven, ticks run, dropped ticks, messages per topic, ...
+//   voice.wav       the voice as the robot's speaker played it (8000 samples/s): the audio
+//                   sent on "control/stream" less what still waited in the speaker's buffer
+//   summary.txt     distance driven, targets reached, ticks run, voice timing, messages per
+//                   topic, ...
 // Command line (key=value): robot=NAME (default VESK_ROBOT_NAME or "vesk"), duration=SECONDS
 // of simulated time (20), report=DIR (default ./vesk_report), targets=X,Y[/X,Y...] in the
-// world (the red box, then the green one: 1.2,0.5/0.9,-0.8).
+// world (in front of the red box, then in front of the green one: see Options).
 #include <geometry_msgs/Pose2D.h>
 #include <ros/callback_queue.h>
+#include <ros/package.h>
 #include <ros/ros.h>
 #include <sensor_msgs/Image.h>
 #include <std_msgs/Float32MultiArray.h>
@@ -41,13 +45,16 @@ namespace vesk_sim {
 namespace {
 
 constexpr double kTickPeriod = 0.02;  // [s]
-constexpr int kAudioRate = 8000;      // [samples/s]
+constexpr int kAudioRate = 8000;      // [samples/s] of the speaker and the recording
+constexpr double kPlotTimeout = 120;  // [s] longest wait for the plotting program
 
 struct Options {
   std::string robot = "vesk";
   double duration = 20.0;
   std::string report = "vesk_report";
-  std::vector<BasePose> targets{{1.2, 0.5, 0.0}, {0.9, -0.8, 0.0}};  // world x, y [m]
+  // World x, y [m]: where the robot stops to look at the red box (1.2, 0.5), then at the
+  // green one (0.9, -0.8), about 0.35 m short of each, clear of the box.
+  std::vector<BasePose> targets{{0.88, 0.37, 0.0}, {0.89, -0.45, 0.0}};
 };
 
 std::vector<BasePose> parse_targets(const std::string& text) {
@@ -129,7 +136,9 @@ class Demo {
     subs_.push_back(nh_.subscribe<std_msgs::Int16MultiArray>(
         base + "control/stream", 100, [this, base](const std_msgs::Int16MultiArray::ConstPtr& m) {
           count(base + "control/stream");
-          if (!finished_) audio_.insert(audio_.end(), m->data.begin(), m->data.end());
+          if (finished_) return;
+          audio_.insert(audio_.end(), m->data.begin(), m->data.end());
+          ++audio_blocks_;
         }));
     side_nh_.setCallbackQueue(&side_queue_);
     subs_.push_back(side_nh_.subscribe<sensor_msgs::Image>(
@@ -206,6 +215,11 @@ class Demo {
     last_stamp_ = stamp;
     ++ticks_;
     const double t = stamp - start_stamp_;
+    // The speaker's buffer: samples still to play are the second stream value less the first.
+    if (m->stream.data.size() >= 2) {
+      speaker_held_ = static_cast<int>(m->stream.data[1]) - static_cast<int>(m->stream.data[0]);
+      if (speaker_held_ > 0 && voice_start_ < 0) voice_start_ = t;
+    }
     // Odometry relative to where it read at the start, in the start frame.
     const double c0 = std::cos(odom0_.yaw), s0 = std::sin(odom0_.yaw);
     const BasePose od{c0 * (odom.x - odom0_.x) + s0 * (odom.y - odom0_.y),
@@ -262,6 +276,28 @@ class Demo {
     return out;
   }
 
+  // Draws trajectory.png from trajectory.csv with the plotting program; false (and a
+  // warning) when it fails.
+  bool plot(const std::string& dir, double t) const {
+    // "--key=value": a value that begins with "-" (a negative x) is not taken for an option.
+    std::ostringstream targets, radius, title;
+    for (size_t k = 0; k < opt_.targets.size(); ++k)
+      targets << (k ? "/" : "") << opt_.targets[k].x << "," << opt_.targets[k].y;
+    radius << DemoScript::kReachRadius;
+    title << "vesk demo, robot \"" << opt_.robot << "\": trajectory from above (" << std::fixed
+          << std::setprecision(1) << t << " s simulated)";
+    const std::string script = ros::package::getPath("vesk_sim") + "/scripts/plot_trajectory.py";
+    std::string out;
+    const int status =
+        run_program({VESK_PYTHON, script, dir + "/trajectory.csv", dir + "/trajectory.png",
+                     "--radius=" + radius.str(), "--targets=" + targets.str(), "--title=" + title.str()},
+                    kPlotTimeout, &out);
+    if (status == 0) return true;
+    os::warn("trajectory plot failed (status " + std::to_string(status) + ", " + VESK_PYTHON + " " + script +
+             ", needs matplotlib: scripts/setup.sh installs it):\n" + out);
+    return false;
+  }
+
   void finish(double t) {
     std::lock_guard<std::mutex> lock(mutex_);
     finished_ = true;
@@ -272,55 +308,114 @@ class Demo {
     const std::string dir = fs::absolute(opt_.report).string();
     const std::vector<BasePose> odom_world = odom_in_world();
 
-    write_png(dir + "/trajectory.png", plot_paths(truth_path_, odom_world, opt_.targets, 800, 600));
     std::ofstream csv(dir + "/trajectory.csv");
     csv << "t,truth_x,truth_y,truth_theta,odom_x,odom_y,odom_theta\n";
     for (size_t i = 0; i < times_.size(); ++i) {
       csv << times_[i] << "," << truth_path_[i].x << "," << truth_path_[i].y << "," << truth_path_[i].yaw
           << "," << odom_world[i].x << "," << odom_world[i].y << "," << odom_world[i].yaw << "\n";
     }
+    csv.close();
+    fs::remove(dir + "/trajectory.png", ec);
+    const bool plotted = plot(dir, t);
     RgbImage left, right;
     if (caml_) left = to_rgb(*caml_);
     if (camr_) right = to_rgb(*camr_);
-    write_png(dir + "/caml.png", left);
-    write_png(dir + "/camr.png", right);
-    write_wav(dir + "/voice.wav", audio_, kAudioRate);
+    const bool have_left = write_png(dir + "/caml.png", left);
+    const bool have_right = write_png(dir + "/camr.png", right);
+    // The speaker has played what was sent less what it still holds; from the tick its
+    // buffer first held audio it played 8000 samples per simulated second.
+    const size_t held = static_cast<size_t>(std::max(0, speaker_held_));
+    const std::vector<int16_t> played(audio_.begin(), audio_.end() - std::min(held, audio_.size()));
+    const bool have_voice = write_wav(dir + "/voice.wav", played, kAudioRate);
+    const double speaker_s = voice_start_ < 0 ? 0.0 : t - voice_start_;
 
     const BasePose& end_truth = truth_path_.back();
     const BasePose& end_odom = odom_world.back();
-    std::ostringstream s;
-    s << std::fixed << std::setprecision(4);
-    s << "vesk demo report\n";
-    s << "robot: " << opt_.robot << "\n";
-    s << "simulated_time_s: " << t << "\n";
-    s << "ticks_run: " << (last_seq_ - first_seq_ + 1) << "\n";
-    s << "dropped_ticks: " << dropped_ << "\n";
-    s << "packages_received: " << ticks_ << "\n";
-    s << "packages_missed: " << missed_ << "\n";
-    s << "distance_driven_truth_m: " << path_length(truth_path_) << "\n";
-    s << "distance_driven_odometry_m: " << path_length(odom_path_) << "\n";
-    s << "odometry_error_end_m: " << std::hypot(end_truth.x - end_odom.x, end_truth.y - end_odom.y) << "\n";
-    s << "start_x_m: " << start_.x << "\nstart_y_m: " << start_.y << "\n";
-    s << "end_x_m: " << end_truth.x << "\nend_y_m: " << end_truth.y << "\n";
+    std::vector<SummaryRow> rows;
+    auto add = [&rows](const std::string& key, auto value) {
+      std::ostringstream v;
+      v << std::fixed << std::setprecision(4) << value;
+      rows.push_back({key, v.str()});
+    };
+    add("robot", opt_.robot);
+    add("simulated_time_s", t);
+    add("ticks_run", last_seq_ - first_seq_ + 1);
+    add("dropped_ticks", dropped_);
+    add("packages_received", ticks_);
+    add("packages_missed", missed_);
+    add("distance_driven_truth_m", path_length(truth_path_));
+    add("distance_driven_odometry_m", path_length(odom_path_));
+    add("odometry_error_end_m", std::hypot(end_truth.x - end_odom.x, end_truth.y - end_odom.y));
+    add("start_x_m", start_.x);
+    add("start_y_m", start_.y);
+    add("end_x_m", end_truth.x);
+    add("end_y_m", end_truth.y);
+    // A target counts as reached when the ground-truth path came within this radius of it.
+    add("reach_radius_m", DemoScript::kReachRadius);
     int reached = 0;
     for (size_t k = 0; k < opt_.targets.size(); ++k) {
       const BasePose& g = opt_.targets[k];
-      s << "target_" << k << ": " << g.x << " " << g.y << "\n";
-      s << "target_" << k << "_distance_start_m: " << std::hypot(g.x - start_.x, g.y - start_.y) << "\n";
-      s << "target_" << k << "_closest_m: " << closest_[k] << "\n";
-      if (closest_[k] <= DemoScript::kNear + 0.05) ++reached;
+      const std::string name = "target_" + std::to_string(k);
+      std::ostringstream xy;
+      xy << std::fixed << std::setprecision(4) << g.x << " " << g.y;
+      rows.push_back({name, xy.str()});
+      add(name + "_distance_start_m", std::hypot(g.x - start_.x, g.y - start_.y));
+      add(name + "_closest_m", closest_[k]);
+      const bool hit = closest_[k] <= DemoScript::kReachRadius;
+      rows.push_back({name + "_reached", hit ? "yes" : "no"});
+      reached += hit;
     }
-    s << "targets_reached: " << reached << " of " << opt_.targets.size() << "\n";
-    s << "caml_png: " << left.width << "x" << left.height << "\n";
-    s << "camr_png: " << right.width << "x" << right.height << "\n";
-    s << "voice_wav_samples: " << audio_.size() << "\n";
-    s << "voice_wav_rate: " << kAudioRate << "\n";
-    // Every block sent on "control/stream" is kept. The simulated platform reports an empty
-    // speaker buffer each tick, so the voice sends a block per tick while awake.
-    s << "voice_wav_seconds: " << static_cast<double>(audio_.size()) / kAudioRate << "\n";
-    s << "voice_rms: " << rms(audio_) << "\n";
+    rows.push_back(
+        {"targets_reached", std::to_string(reached) + " of " + std::to_string(opt_.targets.size())});
+    add("caml_png", std::to_string(left.width) + "x" + std::to_string(left.height));
+    add("camr_png", std::to_string(right.width) + "x" + std::to_string(right.height));
+    add("voice_blocks_sent", audio_blocks_);
+    add("voice_samples_sent", audio_.size());
+    add("speaker_start_s", voice_start_);
+    add("speaker_played_s", speaker_s);
+    add("speaker_held_at_end_samples", held);
+    add("voice_wav_samples", played.size());
+    add("voice_wav_rate", kAudioRate);
+    add("voice_wav_seconds", static_cast<double>(played.size()) / kAudioRate);
+    add("voice_rms", rms(played));
+
+    std::ostringstream s;
+    s << "vesk demo report\n";
+    for (const SummaryRow& r : rows) s << r.key << ": " << r.value << "\n";
     s << "messages per topic:\n";
-    for (const auto& [topic, n] : counts_) s << "  " << topic << ": " << n << "\n";
+    std::vector<SummaryRow> messages;
+    for (const auto& [topic, n] : counts_) {
+      s << "  " << topic << ": " << n << "\n";
+      messages.push_back({topic, std::to_string(n)});
+    }
+
+    ReportPage page;
+    page.title = "vesk demo report: robot \"" + opt_.robot + "\"";
+    std::ostringstream intro;
+    intro << std::fixed << std::setprecision(1) << t
+          << " s of simulated time: the robot turns its head toward "
+          << "each target and drives there, looks around, wags its tail, flicks its ears, blinks and "
+          << "talks. " << reached << " of " << opt_.targets.size() << " targets reached (closer than "
+          << std::setprecision(2) << DemoScript::kReachRadius << " m).";
+    page.intro = intro.str();
+    page.plot = plotted ? "trajectory.png" : "";
+    page.plot_caption =
+        "Ground truth is the body link's pose in the simulator; odometry is what the robot "
+        "integrates from its wheel speeds, drawn from the same start.";
+    page.eye_left = have_left ? "caml.png" : "";
+    page.eye_right = have_right ? "camr.png" : "";
+    page.audio = have_voice ? "voice.wav" : "";
+    std::ostringstream voice;
+    voice << std::fixed << std::setprecision(2) << static_cast<double>(played.size()) / kAudioRate
+          << " s of audio at " << kAudioRate << " samples/s, as the robot's speaker played it from "
+          << std::max(0.0, voice_start_) << " s on (" << speaker_s << " s of simulated time).";
+    page.audio_caption = voice.str();
+    page.summary = rows;
+    page.messages = messages;
+    {
+      std::ofstream f(dir + "/index.html");
+      f << report_html(page);
+    }
     // Written last, through a rename, so that a complete summary marks a complete report.
     {
       std::ofstream f(dir + "/summary.txt.part");
@@ -328,7 +423,7 @@ class Demo {
     }
     fs::rename(dir + "/summary.txt.part", dir + "/summary.txt", ec);
     std::cout << s.str();
-    std::cout << os::cout_global_elapsed() << "report written to " << dir << std::endl;
+    std::cout << os::cout_global_elapsed() << "report written to " << dir << "/index.html" << std::endl;
   }
 
   Options opt_;
@@ -348,7 +443,10 @@ class Demo {
   std::vector<double> closest_;  // closest approach to each target so far [m]
   std::vector<double> times_;
   sensor_msgs::Image::ConstPtr caml_, camr_;
-  std::vector<int16_t> audio_;
+  std::vector<int16_t> audio_;  // everything sent on "control/stream"
+  unsigned long audio_blocks_ = 0;
+  int speaker_held_ = 0;     // [samples] in the speaker's buffer at the last tick
+  double voice_start_ = -1;  // [s] demo time the speaker's buffer first held audio
   std::atomic<bool> finished_{false};
 };
 

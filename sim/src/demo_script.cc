@@ -1,5 +1,6 @@
 #include "vesk_sim/demo_script.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vesk_sim {
@@ -40,16 +41,19 @@ DemoCommand DemoScript::step(double t, const BasePose& odom) {
     // The target in the robot's current base frame.
     const Vec3& goal = targets_[target_];
     const double dx = goal.x - odom.x, dy = goal.y - odom.y;
-    if (std::hypot(dx, dy) > kNear) {
+    const double dist = std::hypot(dx, dy);
+    if (dist > kArrive) {
       const double cy = std::cos(odom.yaw), sy = std::sin(odom.yaw);
       const Vec3 rel(cy * dx + sy * dy, -sy * dx + cy * dy, 0.0);
-      Vec3 d = rel - Vec3(kFoveaInBase.x, kFoveaInBase.y, 0.0);
+      // Where the fovea sits with the base on the target, facing along the way there.
+      const Vec3 fovea_goal = rel + rel.normalized() * kFoveaInBase.x;
+      Vec3 d = fovea_goal - Vec3(kFoveaInBase.x, kFoveaInBase.y, 0.0);
       d.z = 0.0;
       c.push = true;
       c.link = kLinkHead;
       c.flags = kPushVelocity | kPushVecInFoot;
       c.pushpos = kFovea;
-      c.pushvec = d.normalized() * kPushSpeed;
+      c.pushvec = d.normalized() * std::max(kMinSpeed, kPushSpeed * std::min(1.0, dist / kSlowDown));
       return c;
     }
     look_until_ = t + kLookTime;

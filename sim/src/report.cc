@@ -1,12 +1,20 @@
 #include "vesk_sim/report.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <poll.h>
+#include <signal.h>
 #include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vesk_support/os.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 
 namespace vesk_sim {
 
@@ -75,87 +83,189 @@ bool read_wav(const std::string& path, std::vector<int16_t>& samples, int& rate)
   return got == info.frames;
 }
 
-namespace {
-
-struct Canvas {
-  RgbImage& img;
-  void dot(int x, int y, const uint8_t c[3]) {
-    if (x < 0 || y < 0 || x >= img.width || y >= img.height) return;
-    uint8_t* p = &img.rgb[(static_cast<size_t>(y) * img.width + x) * 3];
-    p[0] = c[0];
-    p[1] = c[1];
-    p[2] = c[2];
-  }
-  void line(double x0, double y0, double x1, double y1, const uint8_t c[3], int thick) {
-    const int n = static_cast<int>(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0))) + 1;
-    for (int i = 0; i <= n; ++i) {
-      const double t = static_cast<double>(i) / n;
-      const int x = static_cast<int>(std::lround(x0 + t * (x1 - x0)));
-      const int y = static_cast<int>(std::lround(y0 + t * (y1 - y0)));
-      for (int dy = -thick / 2; dy <= thick / 2; ++dy) {
-        for (int dx = -thick / 2; dx <= thick / 2; ++dx) dot(x + dx, y + dy, c);
-      }
+std::string html_escape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
-};
+  return out;
+}
+
+namespace {
+
+// Style and load check of the report page (inline: the page needs no network).
+const char* const kPageStyle = R"(
+body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 20px 28px;
+       color: #222; background: #fff; }
+h1 { font-size: 22px; margin: 0 0 4px 0; }
+h2 { font-size: 16px; margin: 18px 0 6px 0; border-bottom: 1px solid #ccc; padding-bottom: 2px; }
+p { margin: 4px 0; font-size: 14px; }
+.columns { display: flex; flex-wrap: wrap; gap: 28px; align-items: flex-start; }
+.main { flex: 0 1 720px; }
+.side { flex: 1 1 380px; max-width: 560px; }
+img.plot { width: 100%; max-width: 720px; border: 1px solid #ddd; }
+.eyes { display: flex; gap: 10px; }
+.eyes figure { margin: 0; flex: 1 1 0; }
+.eyes img { width: 100%; border: 1px solid #ddd; }
+figcaption, .note { font-size: 12px; color: #555; }
+audio { width: 100%; }
+table { border-collapse: collapse; width: 100%; font-size: 13px; }
+td { border-bottom: 1px solid #e4e4e4; padding: 2px 6px; vertical-align: top; }
+td.value { font-family: "DejaVu Sans Mono", monospace; white-space: nowrap; }
+#load-status { font-size: 12px; color: #555; margin-top: 14px; }
+)";
+
+const char* const kLoadCheck = R"(
+(function () {
+  var status = document.getElementById('load-status');
+  var items = Array.prototype.slice.call(document.querySelectorAll('[data-file]'));
+  var pending = items.length, missing = [];
+  function done(el, ok) {
+    if (el.hasAttribute('data-loaded')) return;
+    el.setAttribute('data-loaded', ok ? 'yes' : 'no');
+    if (!ok) missing.push(el.getAttribute('data-file'));
+    if (--pending > 0) return;
+    status.setAttribute('data-state', missing.length ? 'missing' : 'loaded');
+    status.textContent = missing.length ? 'Not loaded: ' + missing.join(', ')
+                                        : 'All ' + items.length + ' report files loaded.';
+  }
+  if (pending === 0) { status.setAttribute('data-state', 'loaded'); status.textContent = ''; }
+  items.forEach(function (el) {
+    if (el.tagName === 'IMG') {
+      if (el.complete) { done(el, el.naturalWidth > 0); return; }
+      el.addEventListener('load', function () { done(el, el.naturalWidth > 0); });
+      el.addEventListener('error', function () { done(el, false); });
+    } else {
+      if (el.error) { done(el, false); return; }
+      if (el.readyState >= 1) { done(el, true); return; }
+      el.addEventListener('loadedmetadata', function () { done(el, true); });
+      el.addEventListener('error', function () { done(el, false); });
+    }
+  });
+})();
+)";
+
+void image(std::ostringstream& h, const std::string& file, const std::string& alt, const char* cls) {
+  if (file.empty()) {
+    h << "<p class=\"note\">(no " << html_escape(alt) << ")</p>\n";
+    return;
+  }
+  h << "<img class=\"" << cls << "\" src=\"" << html_escape(file) << "\" data-file=\"" << html_escape(file)
+    << "\" alt=\"" << html_escape(alt) << "\">\n";
+}
 
 }  // namespace
 
-RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePose>& odometry,
-                    const std::vector<BasePose>& targets, int width, int height) {
-  RgbImage img;
-  img.width = width;
-  img.height = height;
-  img.rgb.assign(static_cast<size_t>(width) * height * 3, 255);
-  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
-  bool first = true;
-  for (const auto* path : {&truth, &odometry, &targets}) {
-    for (const BasePose& p : *path) {
-      if (first) {
-        x0 = x1 = p.x;
-        y0 = y1 = p.y;
-        first = false;
-      }
-      x0 = std::min(x0, p.x);
-      x1 = std::max(x1, p.x);
-      y0 = std::min(y0, p.y);
-      y1 = std::max(y1, p.y);
+std::string report_html(const ReportPage& page) {
+  std::ostringstream h;
+  h << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+    << "<title>" << html_escape(page.title) << "</title>\n<style>" << kPageStyle << "</style>\n</head>\n"
+    << "<body>\n<h1>" << html_escape(page.title) << "</h1>\n";
+  if (!page.intro.empty()) h << "<p>" << html_escape(page.intro) << "</p>\n";
+  h << "<div class=\"columns\">\n<div class=\"main\">\n<h2>Trajectory</h2>\n";
+  image(h, page.plot, "trajectory plot", "plot");
+  if (!page.plot_caption.empty()) h << "<p class=\"note\">" << html_escape(page.plot_caption) << "</p>\n";
+  h << "<h2>Eye cameras, last frames</h2>\n<div class=\"eyes\">\n";
+  const std::pair<const std::string*, const char*> eyes[2] = {{&page.eye_left, "left eye"},
+                                                              {&page.eye_right, "right eye"}};
+  for (const auto& [file, label] : eyes) {
+    h << "<figure>\n";
+    image(h, *file, label, "eye");
+    h << "<figcaption>" << label << "</figcaption>\n</figure>\n";
+  }
+  h << "</div>\n</div>\n<div class=\"side\">\n<h2>Voice</h2>\n";
+  if (page.audio.empty()) {
+    h << "<p class=\"note\">(no voice recording)</p>\n";
+  } else {
+    h << "<audio controls preload=\"auto\" src=\"" << html_escape(page.audio) << "\" data-file=\""
+      << html_escape(page.audio) << "\"></audio>\n";
+  }
+  if (!page.audio_caption.empty()) h << "<p class=\"note\">" << html_escape(page.audio_caption) << "</p>\n";
+  h << "<h2>Summary</h2>\n<table>\n";
+  for (const SummaryRow& r : page.summary) {
+    h << "<tr><td>" << html_escape(r.key) << "</td><td class=\"value\">" << html_escape(r.value)
+      << "</td></tr>\n";
+  }
+  h << "</table>\n";
+  if (!page.messages.empty()) {
+    h << "<h2>Messages per topic</h2>\n<table>\n";
+    for (const SummaryRow& r : page.messages) {
+      h << "<tr><td>" << html_escape(r.key) << "</td><td class=\"value\">" << html_escape(r.value)
+        << "</td></tr>\n";
     }
+    h << "</table>\n";
   }
-  const double margin = 0.25;  // [m]
-  x0 -= margin;
-  x1 += margin;
-  y0 -= margin;
-  y1 += margin;
-  const double scale = std::min(width / (x1 - x0), height / (y1 - y0));  // [pixels/m]
-  const double ox = 0.5 * (width - scale * (x1 - x0)), oy = 0.5 * (height - scale * (y1 - y0));
-  auto px = [&](double x) { return ox + (x - x0) * scale; };
-  auto py = [&](double y) { return height - 1 - (oy + (y - y0) * scale); };  // y up
-  Canvas c{img};
-  const uint8_t grid[3] = {220, 220, 220}, axis[3] = {150, 150, 150};
-  for (double g = std::ceil(x0 / 0.5) * 0.5; g <= x1; g += 0.5) {
-    c.line(px(g), 0, px(g), height - 1, std::fabs(g) < 1e-9 ? axis : grid, 1);
+  h << "<p id=\"load-status\" data-state=\"pending\">Loading the report files...</p>\n"
+    << "</div>\n</div>\n<script>" << kLoadCheck << "</script>\n</body>\n</html>\n";
+  return h.str();
+}
+
+int run_program(const std::vector<std::string>& args, double timeout_s, std::string* output) {
+  if (args.empty()) return -1;
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
   }
-  for (double g = std::ceil(y0 / 0.5) * 0.5; g <= y1; g += 0.5) {
-    c.line(0, py(g), width - 1, py(g), std::fabs(g) < 1e-9 ? axis : grid, 1);
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec: the parent may have threads.
+    dup2(fds[1], STDOUT_FILENO);
+    dup2(fds[1], STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
   }
-  const uint8_t blue[3] = {30, 60, 220}, red[3] = {220, 30, 30}, green[3] = {0, 160, 0}, black[3] = {0, 0, 0};
-  for (size_t i = 1; i < truth.size(); ++i) {
-    c.line(px(truth[i - 1].x), py(truth[i - 1].y), px(truth[i].x), py(truth[i].y), blue, 3);
+  close(fds[1]);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+  bool timed_out = false;
+  char buf[4096];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd p{fds[0], POLLIN, 0};
+    const int r = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output) output->append(buf, static_cast<size_t>(n));
   }
-  for (size_t i = 1; i < odometry.size(); ++i) {
-    c.line(px(odometry[i - 1].x), py(odometry[i - 1].y), px(odometry[i].x), py(odometry[i].y), red, 1);
+  close(fds[0]);
+  if (timed_out) kill(pid, SIGKILL);
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
   }
-  for (const BasePose& t : targets) {
-    const double tx = px(t.x), ty = py(t.y);
-    c.line(tx - 8, ty - 8, tx + 8, ty + 8, green, 3);
-    c.line(tx - 8, ty + 8, tx + 8, ty - 8, green, 3);
-  }
-  if (!truth.empty()) {
-    const double sx = px(truth.front().x), sy = py(truth.front().y);
-    for (int k = 0; k < 4; ++k) c.line(sx - 5, sy - 5 + k * 3, sx + 5, sy - 5 + k * 3, black, 2);
-  }
-  return img;
+  if (timed_out || !WIFEXITED(st)) return -1;
+  return WEXITSTATUS(st);
 }
 
 double image_spread(const RgbImage& image) {

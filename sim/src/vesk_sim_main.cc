@@ -24,6 +24,11 @@
 
 namespace {
 
+// [s] of simulation at the real-time factor that the simulator may fall behind the wall clock
+// and make up at full speed; beyond it, pacing starts afresh. Three ticks: the speaker's
+// buffer, about ten ticks ahead when a client streams to it, outlasts that.
+constexpr double kMaxLag = 0.06;
+
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_reset_requested{false};
 
@@ -143,9 +148,17 @@ int run(int argc, char** argv) {
     simulated += world.step_size();
     if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;
     if (cmd.rtf > 0.0) {
-      const double ahead =
-          (world.sim_time() - paced_from) / cmd.rtf - ((vesk_sim::wall_seconds() - wall_start) - wall_from);
-      if (ahead > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
+      const double wall = vesk_sim::wall_seconds() - wall_start;
+      const double ahead = (world.sim_time() - paced_from) / cmd.rtf - (wall - wall_from);
+      if (ahead > 0.002) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
+      } else if (ahead < -kMaxLag) {
+        // Held up (a slow step, a busy machine): pace on from here instead of running the lost
+        // time off at full speed, which clients paced by the robot's reports could not follow
+        // (the voice would find the speaker's buffer empty).
+        paced_from = world.sim_time();
+        wall_from = wall;
+      }
     }
   }
   const double wall_s = (vesk_sim::wall_seconds() - wall_start);

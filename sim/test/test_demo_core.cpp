@@ -34,21 +34,27 @@ TEST(DemoScript, SettlesThenPursuesTheTargetThenLooksAround) {
   EXPECT_LT(c.pushvec.x, 0.0);
   EXPECT_LT(c.pushvec.y, 0.0);
 
-  // Near the target the base is left alone for the look-around time, even if it moves.
-  c = s.step(3.0, BasePose{0.8, 0.8, 0.0});
+  // Close to the target the push slows down; on arrival the base is left alone for the
+  // look-around time, even if it moves.
+  c = s.step(2.5, BasePose{0.93, 0.93, M_PI / 4});
+  EXPECT_EQ(s.phase(), DemoPhase::kPursuit);
+  EXPECT_NEAR(c.pushvec.norm(), DemoScript::kPushSpeed * 0.07 * std::sqrt(2.0) / DemoScript::kSlowDown, 1e-9);
+  EXPECT_GT(c.pushvec.x, 0.0);
+  EXPECT_NEAR(c.pushvec.y, 0.0, 1e-9);  // facing the target: straight ahead
+  c = s.step(3.0, BasePose{0.98, 0.98, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   EXPECT_TRUE(c.flags & kPushNoBase);
   EXPECT_EQ(c.target, 0);
   c = s.step(3.02, BasePose{0.0, 0.0, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   // Then the second target, behind the robot.
-  c = s.step(3.0 + DemoScript::kLookTime, BasePose{0.8, 0.8, 0.0});
+  c = s.step(3.0 + DemoScript::kLookTime, BasePose{0.98, 0.98, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kPursuit);
   EXPECT_EQ(c.target, 1);
   EXPECT_LT(c.pushvec.x, 0.0);
   // After the last target the robot keeps looking around.
-  s.step(6.0, BasePose{-0.9, 0.0, 0.0});
-  c = s.step(9.0, BasePose{-0.9, 0.0, 0.0});
+  s.step(6.0, BasePose{-0.98, 0.0, 0.0});
+  c = s.step(9.0, BasePose{-0.98, 0.0, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   EXPECT_EQ(c.target, 1);
 }
@@ -124,18 +130,25 @@ TEST(ReportFigures, SpreadRmsAndPathLength) {
   EXPECT_NEAR(path_length({{0, 0, 0}, {3, 4, 0}, {3, 5, 1}}), 6.0, 1e-12);
 }
 
-TEST(ReportFigures, PlotShowsBothPathsAndTheTarget) {
-  const std::vector<BasePose> truth = {{0, 0, 0}, {1, 0, 0}}, odom = {{0, 0.5, 0}, {1, 0.5, 0}};
-  const RgbImage img = plot_paths(truth, odom, {{1.0, 1.0, 0.0}}, 200, 150);
-  int blue = 0, red = 0, green = 0;
-  for (size_t i = 0; i < img.rgb.size(); i += 3) {
-    blue += img.rgb[i] == 30 && img.rgb[i + 2] == 220;
-    red += img.rgb[i] == 220 && img.rgb[i + 1] == 30;
-    green += img.rgb[i] == 0 && img.rgb[i + 1] == 160;
-  }
-  EXPECT_GT(blue, 100);
-  EXPECT_GT(red, 50);
-  EXPECT_GT(green, 10);
+TEST(ReportPage, ShowsTheFilesBesideItEscapesTextAndNeedsNoNetwork) {
+  ReportPage p;
+  p.title = "robot <b>\"x\"</b> & co";
+  p.plot = "trajectory.png";
+  p.eye_left = "caml.png";
+  p.eye_right = "";  // missing snapshot
+  p.audio = "voice.wav";
+  p.summary = {{"targets_reached", "2 of 2"}, {"note", "<script>alert(1)</script>"}};
+  const std::string html = report_html(p);
+  EXPECT_NE(html.find("<title>robot &lt;b&gt;&quot;x&quot;&lt;/b&gt; &amp; co</title>"), std::string::npos);
+  EXPECT_NE(html.find("src=\"trajectory.png\" data-file=\"trajectory.png\""), std::string::npos);
+  EXPECT_NE(html.find("src=\"caml.png\""), std::string::npos);
+  EXPECT_NE(html.find("(no right eye)"), std::string::npos);
+  EXPECT_NE(html.find("<audio controls preload=\"auto\" src=\"voice.wav\" data-file=\"voice.wav\">"),
+            std::string::npos);
+  EXPECT_NE(html.find("<td>targets_reached</td><td class=\"value\">2 of 2</td>"), std::string::npos);
+  EXPECT_EQ(html.find("<script>alert"), std::string::npos);
+  EXPECT_EQ(html.find("http"), std::string::npos);  // nothing fetched from a network
+  EXPECT_EQ(html.find("//"), std::string::npos);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/joint_control.h"
 #include "vesk_gazebo/sensor_coding.h"
+#include "vesk_gazebo/speaker.h"
 
 namespace gazebo {
 
@@ -90,6 +91,11 @@ class VESK_ModelPlugin : public ModelPlugin {
 
   void OnWorldUpdateEnd();
   void OnTick();
+  // The speaker's part of a tick: plays the tick's audio, queues the audio that arrived on
+  // "control/stream" and writes the buffer's state into the two stream values.
+  void TickSpeaker(uint16_t stream[2]);
+  // Queues the audio that arrived on "control/stream" since the last call (every world update).
+  void CollectAudio();
 
   void OnIMUUpdate(sensors::ImuSensor* s);
   void OnSonarUpdate(sensors::SonarSensor* s);
@@ -143,6 +149,12 @@ class VESK_ModelPlugin : public ModelPlugin {
   // own: several robots in one process must not average each other's readings. Zero at
   // construction, kept across Reset. Guarded by tick_u_lock.
   vesk_gazebo::ImuFilter imu_filter[2];
+  // The robot's speaker ("enable_speaker", on by default). Off, the tick reports the stream
+  // values 0, 0 and leaves the audio uncollected. Emptied by Reset; else used on the
+  // world-update thread only.
+  vesk_gazebo::Speaker speaker;
+  bool speaker_enabled = true;
+  bool speaker_overflow_reported = false;
 };
 
 }  // namespace gazebo

@@ -208,6 +208,10 @@ constexpr unsigned STREAM_MAX_SAMPLES = 4048;
 constexpr uint32_t STREAM_PACKET_MAGIC = 0x00500000;
 constexpr uint16_t STREAM_PACKET_KIND = 0x2202;
 constexpr uint32_t STREAM_PACKET_HEADER_BYTES = 16;
+// The speaker plays the stream at this rate [samples/s].
+constexpr unsigned STREAM_SAMPLE_RATE = 8000;
+// The robot's speaker buffer [samples]: it takes one stream packet of the largest size.
+constexpr unsigned SPEAKER_BUFFER_SAMPLES = STREAM_MAX_SAMPLES;
 
 // Downward audio: 8-bit unsigned samples centred on 128.
 struct VESK_STREAM_PACKET {

@@ -3,10 +3,12 @@
 // Timeline over `duration` simulated seconds:
 //   0 s ... 1 s            settle: no pushes;
 //   1 s ... duration - 1 s wake requests to the voice (about 10 per second);
-//   1 s ... until near     pursuit of the first target: a velocity push on the head's fovea
-//                          point towards the target, given in the base frame, so that the
-//                          head turns toward the target and the body drives after it;
-//   near ... + 2 s         look around: sideways head pushes with no base motion;
+//   1 s ... arrival        pursuit of the first target: a velocity push on the head's fovea
+//                          point, given in the base frame, that leads the fovea to where it
+//                          sits when the base stands on the target facing along the way
+//                          there: the head turns toward the target and the body drives after
+//                          it, slowing down over the last few centimetres;
+//   arrival ... + 2 s      look around: sideways head pushes with no base motion;
 //   then                   pursuit of the next target, and so on; after the last target
 //                          the robot looks around until the end.
 // Cosmetic joints move all the time: the tail wags, the ears flick and the eyes blink.
@@ -53,9 +55,13 @@ class DemoScript {
   DemoPhase phase() const { return phase_; }
   int target() const { return target_; }
 
-  static constexpr double kNear = 0.45;      // [m] pursuit ends this close to the target
+  static constexpr double kArrive = 0.04;    // [m] pursuit ends with the base this close (odometry)
+  static constexpr double kSlowDown = 0.25;  // [m] the push slows down within this distance
+  static constexpr double kMinSpeed = 0.04;  // [m/s] slowest push of the final approach
   static constexpr double kPushSpeed = 0.2;  // [m/s] speed of the pursuit push
-  static constexpr double kLookTime = 2.0;   // [s] looking around between two targets
+  // The report counts a target as reached when the base's ground-truth path came this close.
+  static constexpr double kReachRadius = 0.15;  // [m]
+  static constexpr double kLookTime = 2.0;      // [s] looking around between two targets
 
  private:
   double duration_;

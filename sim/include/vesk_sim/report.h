@@ -1,5 +1,6 @@
-// The demo report's files: PNG images (libpng), WAV audio (libsndfile), a trajectory
-// plot drawn into an RGB image, and the figures the tests check. Free of ROS.
+// The demo report's files: PNG images (libpng), WAV audio (libsndfile), the report page
+// (index.html) that shows them, a runner for the plotting program, and the figures the tests
+// check. Free of ROS.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +26,39 @@ bool write_wav(const std::string& path, const std::vector<int16_t>& samples, int
 // Reads a mono 16-bit WAV; false when it cannot.
 bool read_wav(const std::string& path, std::vector<int16_t>& samples, int& rate);
 
-// Draws the ground-truth path (blue) and the odometry path (red) of a robot, with a
-// 0.5 m grid, the start (black) and the targets (green crosses; x and y in the yaw-free
-// poses), scaled to fit the paths and the targets.
-RgbImage plot_paths(const std::vector<BasePose>& truth, const std::vector<BasePose>& odometry,
-                    const std::vector<BasePose>& targets, int width, int height);
+// One row of the report's summary table.
+struct SummaryRow {
+  std::string key, value;
+};
+
+// What the report page shows. File names are relative to the page's folder; an empty name
+// leaves that part out with a note instead.
+struct ReportPage {
+  std::string title;
+  std::string intro;  // one paragraph under the title
+  std::string plot;   // trajectory plot image
+  std::string plot_caption;
+  std::string eye_left, eye_right;  // eye camera snapshots
+  std::string audio;                // the voice, a WAV file
+  std::string audio_caption;
+  std::vector<SummaryRow> summary;
+  std::vector<SummaryRow> messages;  // messages per topic (a second table; may be empty)
+};
+
+// The page as one HTML document that needs no network: the images and the audio are the
+// files beside it, the style is inline, and an inline script marks each image and the audio
+// element with data-loaded="yes" or "no" once the browser has loaded (or failed to load)
+// it, and the element #load-status with data-state="loaded" or "missing". All text is
+// escaped.
+std::string report_html(const ReportPage& page);
+
+// Text with &, <, >, " and ' replaced by their HTML entities.
+std::string html_escape(const std::string& text);
+
+// Runs a program (argv[0] is its path) with its standard output and error going to
+// `output`; returns its exit status, or -1 when it cannot be started or does not end
+// within `timeout_s` (it is then killed).
+int run_program(const std::vector<std::string>& argv, double timeout_s, std::string* output);
 
 // Standard deviation of all bytes of an image (0 for a uniform image).
 double image_spread(const RgbImage& image);
