@@ -1,5 +1,7 @@
 // gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
+#include <atomic>
 #include <iostream>
+#include <mutex>
 
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/model_plugin.h"
@@ -10,7 +12,10 @@ namespace gazebo {
 namespace {
 
 // Whether the resize of eye stream 0 / 1 has been announced (for the life of the process).
-bool reported_resize[2] = {false, false};
+// Robots of one process resize their frames on their own camera threads: until the
+// announcement is made, the resizes that may make it take turns, so it is made once.
+std::atomic<bool> reported_resize[2] = {{false}, {false}};
+std::mutex announce_lock;
 
 }  // namespace
 
@@ -75,9 +80,18 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
     stamp = state.tick_stamp;
   }
   if (stream == 0 || stream == 1) {
-    img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
-                                   state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
-                                   &reported_resize[stream]);
+    unsigned char* resize_buf = state.frame_buffer[stream];
+    unsigned char* crop_buf = state.frame_buffer[2 + stream];
+    if (reported_resize[stream].load()) {
+      img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, resize_buf, crop_buf,
+                                     vesk_gazebo::kFrameBufferBytes, nullptr);
+    } else {
+      std::lock_guard<std::mutex> lock(announce_lock);
+      bool reported = reported_resize[stream].load();
+      img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, resize_buf, crop_buf,
+                                     vesk_gazebo::kFrameBufferBytes, &reported);
+      if (reported) reported_resize[stream] = true;
+    }
   }
   img = vesk_gazebo::TrimFrame(img);
   if (img.width > 0xffff || img.height > 0xffff) os::fail("camera frame too large to publish");
