@@ -255,6 +255,16 @@ void SumTapsAny(const float* row, const ColumnTaps& t, float* out) {
   }
 }
 
+// The weighted sum of output k's columns of `row` alone (the same float operations).
+template <class T>
+inline float TapSum(const T* row, const ColumnTaps& t, size_t k) {
+  const float* wt = t.weights.data() + k * static_cast<size_t>(t.taps);
+  const T* p = row + t.first[k];
+  float s = wt[0] * static_cast<float>(p[0]);
+  for (int i = 1; i < t.taps; ++i) s += wt[i] * static_cast<float>(p[i]);
+  return s;
+}
+
 void SumAllTaps(const float* row, const ColumnTaps& t, float* out) {
   switch (t.taps) {
     case 1:
@@ -275,10 +285,12 @@ void SumAllTaps(const float* row, const ColumnTaps& t, float* out) {
 }
 
 #ifdef VESK_RESIZE_SSSE3
-// The channel's bytes of one source row, times `weight`, added to acc[0..]: 16 columns at a
-// time, the same float operations as the plain loop. Returns the columns done.
-__attribute__((target("ssse3"))) int AddWeightedRowSsse3(const unsigned char* p, int w, float weight,
-                                                         float* acc) {
+// The channel's bytes of one source row times `weight`, added to acc[0..] (or, with Set,
+// written there): 16 columns at a time, the same float operations as the plain loop.
+// Returns the columns done.
+template <bool Set>
+__attribute__((target("ssse3"))) int WeightedRowSsse3(const unsigned char* p, int w, float weight,
+                                                      float* acc) {
   const __m128i zero = _mm_setzero_si128();
   const __m128 wv = _mm_set1_ps(weight);
   int x = 0;
@@ -289,21 +301,27 @@ __attribute__((target("ssse3"))) int AddWeightedRowSsse3(const unsigned char* p,
                           _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
     for (int i = 0; i < 4; ++i) {
       float* a = acc + x + 4 * i;
-      _mm_storeu_ps(a, _mm_add_ps(_mm_loadu_ps(a), _mm_mul_ps(wv, _mm_cvtepi32_ps(q[i]))));
+      const __m128 v = _mm_mul_ps(wv, _mm_cvtepi32_ps(q[i]));
+      _mm_storeu_ps(a, Set ? v : _mm_add_ps(_mm_loadu_ps(a), v));
     }
   }
   return x;
 }
 #endif
 
-// acc[x] += weight * (the channel's byte in column x of `row`), for every column x.
-void AddWeightedRow(const unsigned char* row, int w, float weight, float* acc) {
+// acc[x] (+)= weight * (the channel's byte in column x of `row`), for every column x: Set
+// writes, otherwise adds.
+template <bool Set>
+void WeightedRow(const unsigned char* row, int w, float weight, float* acc) {
   int x0 = 0;
 #ifdef VESK_RESIZE_SSSE3
-  if (HasSsse3()) x0 = AddWeightedRowSsse3(row, w, weight, acc);
+  if (HasSsse3()) x0 = WeightedRowSsse3<Set>(row, w, weight, acc);
 #endif
   const unsigned char* p = row + static_cast<size_t>(x0) * kPix;
-  for (int x = x0; x < w; ++x, p += kPix) acc[x] += weight * static_cast<float>(*p);
+  for (int x = x0; x < w; ++x, p += kPix) {
+    const float v = weight * static_cast<float>(*p);
+    acc[x] = Set ? v : acc[x] + v;
+  }
 }
 
 inline unsigned char AreaValue(double sum, double scale) {
@@ -327,6 +345,12 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
   MakeSpans(h, H, rows);
   MakeSpans(w, W, cols);
   MakeColumnTaps(cols, w, taps);
+  const bool cols_integral =
+      std::all_of(cols.begin(), cols.end(), [](const Span& sp) { return sp.integral; });
+  // Mostly integral columns (a fractional one at the edge) are summed one by one in an
+  // integral row rather than all at once.
+  const bool few_fractional =
+      std::count_if(cols.begin(), cols.end(), [](const Span& sp) { return !sp.integral; }) * 8 < W;
   colsum.resize(static_cast<size_t>(w));
   vrow.resize(static_cast<size_t>(w));
   hrow.resize(static_cast<size_t>(W));
@@ -340,27 +364,37 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
       continue;
     }
     // Rows of weight 1 in integers; a fractional span's end rows in float on top.
-    int ya = ry.first, yb = ry.last;
+    int ya, yb;
     if (ry.integral) {
       UnitRange(ry, &ya, &yb);
     } else {
       ya = ry.first + 1;
       yb = ry.last - 1;
     }
-    if (ya <= yb)
+    const unsigned char* first_row = src + static_cast<size_t>(ry.first) * row_bytes;
+    const unsigned char* last_row = src + static_cast<size_t>(ry.last) * row_bytes;
+    const float w_first = static_cast<float>(ry.w_first), w_last = static_cast<float>(ry.w_last);
+    // An integral row needs its column sums in float only for all its pixels at once.
+    const bool all_taps = !ry.integral || (!cols_integral && !few_fractional);
+    if (ya <= yb) {
       ColumnSums(src, w, ya, yb, colsum.data());
-    else
+      if (all_taps) {
+        for (int x = 0; x < w; ++x)
+          vrow[static_cast<size_t>(x)] = static_cast<float>(colsum[static_cast<size_t>(x)]);
+      }
+      if (!ry.integral) {
+        WeightedRow<false>(first_row, w, w_first, vrow.data());
+        WeightedRow<false>(last_row, w, w_last, vrow.data());
+      }
+    } else if (ry.integral) {
+      // No row of weight 1: every pixel of the row is 0.
       std::fill(colsum.begin(), colsum.end(), 0u);
-    for (int x = 0; x < w; ++x)
-      vrow[static_cast<size_t>(x)] = static_cast<float>(colsum[static_cast<size_t>(x)]);
-    if (!ry.integral) {
-      AddWeightedRow(src + static_cast<size_t>(ry.first) * row_bytes, w, static_cast<float>(ry.w_first),
-                     vrow.data());
-      if (ry.last != ry.first)
-        AddWeightedRow(src + static_cast<size_t>(ry.last) * row_bytes, w, static_cast<float>(ry.w_last),
-                       vrow.data());
+      std::fill(vrow.begin(), vrow.end(), 0.0f);
+    } else {
+      WeightedRow<true>(first_row, w, w_first, vrow.data());
+      if (ry.last != ry.first) WeightedRow<false>(last_row, w, w_last, vrow.data());
     }
-    SumAllTaps(vrow.data(), taps, hrow.data());
+    if (all_taps) SumAllTaps(vrow.data(), taps, hrow.data());
     for (int k = 0; k < W; ++k) {
       const Span& cx = cols[static_cast<size_t>(k)];
       unsigned char& o = out[static_cast<size_t>(k) * kPix];
@@ -372,8 +406,10 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
         uint32_t isum = 0;
         for (int x = xa; x <= xb; ++x) isum += colsum[static_cast<size_t>(x)];
         o = AreaValue(static_cast<double>(isum), scale);
-      } else {
+      } else if (all_taps) {
         o = AreaValue(static_cast<double>(hrow[static_cast<size_t>(k)]), scale);
+      } else {
+        o = AreaValue(static_cast<double>(TapSum(colsum.data(), taps, static_cast<size_t>(k))), scale);
       }
     }
   }

@@ -4,7 +4,8 @@
 # (the kit's default configuration: two 640 x 360 eyes, 320 x 240 gaze and overhead, all at
 # 15 frames per second, and the light sensors) on one thread and on two (threads=N); once
 # more for one robot with the cameras off. Every demo runs to its end and writes its report;
-# then the simulator is stopped.
+# then the simulator is stopped. Last, the simulator alone (no nodes, no demo) for the same
+# robot counts and threads, for the speed-up of its own threads.
 #
 # Printed per run: the simulator's real-time factor, and the CPU time per simulated second of
 # the whole system (simulator, the nodes, the demos; each process's own user + system time,
@@ -157,6 +158,27 @@ done
 run 1 1 "$here/config_no_cameras" "1 robot, cameras off"
 read -r rtf_off cpu_off <"$work/result"
 
+# The simulator alone (no nodes, no demo; its plug-ins still tick and publish), for the
+# speed-up of its own rendering threads: each robot count on one thread and on two.
+alone() {  # robot count, threads; prints the real-time factor
+  local n="$1" threads="$2" robots=() i name
+  for ((i = 0; i < n; i++)); do
+    name=vesk; [ "$i" -gt 0 ] && name="vesk$((i + 1))"
+    robots+=("robot=$name@${poses[$i]}")
+  done
+  VESK_DIR_CONFIG="$repo/config" "$sim_bin" "${robots[@]}" rtf=0 duration="$seconds" threads="$threads" 2>&1 |
+    grep -a 'real-time factor' | grep -a 'simulated' | sed -n 's/.*real-time factor \([0-9.e+-]*\)).*/\1/p'
+}
+echo
+echo "simulator alone, $seconds simulated seconds:"
+declare -A alone_of
+for n in $counts; do
+  for threads in 1 2; do
+    alone_of["$n,$threads"]="$(alone "$n" "$threads")"
+    printf '%-26s RTF %6.2f\n' "$n robot(s), threads=$threads" "${alone_of[$n,$threads]:-0}"
+  done
+done
+
 echo
 echo "ratios (same run):"
 base_cpu="${cpu_of[1,1]:-0}"
@@ -167,6 +189,10 @@ for n in $counts; do
         printf "  %d robot(s): RTF threads=2 / threads=1 %.2f   system CPU per simulated s vs 1 robot threads=1: %.2f (threads=1), %.2f (threads=2)\n",
           n, r2 / r1, c1 / b, c2 / b
       else printf "  %d robot(s): no ratio (a run failed)\n", n }'
+done
+for n in $counts; do
+  awk -v n="$n" -v r1="${alone_of[$n,1]:-0}" -v r2="${alone_of[$n,2]:-0}" 'BEGIN {
+    if (r1 > 0) printf "  simulator alone, %d robot(s): RTF threads=2 / threads=1 %.2f\n", n, r2 / r1 }'
 done
 awk -v c="$cpu_off" -v b="$base_cpu" -v r="$rtf_off" -v r1="${rtf_of[1,1]:-0}" 'BEGIN {
   if (b > 0 && r1 > 0) printf "  1 robot, cameras off vs on (threads=1): system CPU per simulated s %.2f, RTF %.2f\n", c / b, r / r1 }'
