@@ -505,15 +505,17 @@ void SimWorld::render_cameras() {
   pool_.run(jobs_.size(), [this](size_t i, unsigned worker) {
     RenderJob& job = jobs_[i];
     const CameraSpec& cam = job.camera;
-    std::vector<uint8_t>& image = images_[worker];
-    const size_t bytes = static_cast<size_t>(std::max(cam.width, 0)) * std::max(cam.height, 0) * 3;
-    if (image.size() < bytes) image.resize(bytes);
-    renderers_[worker].render(scene_, cam, image.data());
     try {
+      std::vector<uint8_t>& image = images_[worker];
+      const size_t bytes = static_cast<size_t>(std::max(cam.width, 0)) * std::max(cam.height, 0) * 3;
+      if (image.size() < bytes) image.resize(bytes);
+      renderers_[worker].render(scene_, cam, image.data());
       std::lock_guard<std::mutex> lock(job.robot->callback_lock());
       gazebo_standin::UpdateCamera(job.sensor->camera, image.data(), cam.width, cam.height);
     } catch (const std::exception& e) {
-      job.error = e.what();
+      job.error = e.what()[0] ? e.what() : "exception without a message";
+    } catch (...) {
+      job.error = "unknown exception";
     }
   });
   camera_frames_ += jobs_.size();
