@@ -82,7 +82,8 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   if (stream == 0 || stream == 1) {
     unsigned char* resize_buf = state.frame_buffer[stream];
     unsigned char* crop_buf = state.frame_buffer[2 + stream];
-    if (reported_resize[stream].load()) {
+    // Only a frame that is resized (its height is not the stream's) can make the announcement.
+    if (img.height == g.height || reported_resize[stream].load()) {
       img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, resize_buf, crop_buf,
                                      vesk_gazebo::kFrameBufferBytes, nullptr);
     } else {
