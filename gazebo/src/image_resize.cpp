@@ -205,15 +205,123 @@ inline void UnitRange(const Span& sp, int* a, int* b) {
   *b = sp.w_last == 1.0 ? sp.last : sp.last - 1;
 }
 
-// One output pixel from its weighted source block, term by term in row-major order.
-inline double WeightedSum(const unsigned char* src, int w, const Span& ry, const Span& cx) {
-  double sum = 0.0;
-  for (int y = ry.first; y <= ry.last; ++y) {
-    const double wy = Weight(ry, y);
-    const unsigned char* p = src + (static_cast<size_t>(y) * w + cx.first) * kPix;
-    for (int x = cx.first; x <= cx.last; ++x, p += kPix) sum += *p * wy * Weight(cx, x);
+// The column spans as fixed-length tap windows: output k sums taps weights[k * taps + t]
+// times source column first[k] + t. Every window has the length of the longest span and
+// lies inside the image; the taps outside output k's span weigh 0.
+struct ColumnTaps {
+  int taps = 1;
+  std::vector<int> first;
+  std::vector<float> weights;
+};
+
+void MakeColumnTaps(const std::vector<Span>& cols, int w, ColumnTaps& t) {
+  t.taps = 1;
+  for (const Span& sp : cols) t.taps = std::max(t.taps, sp.last - sp.first + 1);
+  t.first.assign(cols.size(), 0);
+  t.weights.assign(cols.size() * static_cast<size_t>(t.taps), 0.0f);
+  for (size_t k = 0; k < cols.size(); ++k) {
+    const Span& sp = cols[k];
+    if (sp.last < sp.first) continue;
+    const int f = std::min(sp.first, w - t.taps);
+    t.first[k] = f;
+    for (int x = sp.first; x <= sp.last; ++x)
+      t.weights[k * static_cast<size_t>(t.taps) + static_cast<size_t>(x - f)] =
+          static_cast<float>(Weight(sp, x));
   }
-  return sum;
+}
+
+// out[k] = the weighted sum of output k's columns of `row`, for every k.
+template <int T>
+void SumTaps(const float* row, const ColumnTaps& t, float* out) {
+  const int* first = t.first.data();
+  const float* wt = t.weights.data();
+  const size_t n = t.first.size();
+  for (size_t k = 0; k < n; ++k, wt += T) {
+    const float* p = row + first[k];
+    float s = wt[0] * p[0];
+    for (int i = 1; i < T; ++i) s += wt[i] * p[i];
+    out[k] = s;
+  }
+}
+
+void SumTapsAny(const float* row, const ColumnTaps& t, float* out) {
+  const int taps = t.taps;
+  const float* wt = t.weights.data();
+  for (size_t k = 0; k < t.first.size(); ++k, wt += taps) {
+    const float* p = row + t.first[k];
+    float s = wt[0] * p[0];
+    for (int i = 1; i < taps; ++i) s += wt[i] * p[i];
+    out[k] = s;
+  }
+}
+
+// The weighted sum of output k's columns of `row` alone (the same float operations).
+template <class T>
+inline float TapSum(const T* row, const ColumnTaps& t, size_t k) {
+  const float* wt = t.weights.data() + k * static_cast<size_t>(t.taps);
+  const T* p = row + t.first[k];
+  float s = wt[0] * static_cast<float>(p[0]);
+  for (int i = 1; i < t.taps; ++i) s += wt[i] * static_cast<float>(p[i]);
+  return s;
+}
+
+void SumAllTaps(const float* row, const ColumnTaps& t, float* out) {
+  switch (t.taps) {
+    case 1:
+      return SumTaps<1>(row, t, out);
+    case 2:
+      return SumTaps<2>(row, t, out);
+    case 3:
+      return SumTaps<3>(row, t, out);
+    case 4:
+      return SumTaps<4>(row, t, out);
+    case 5:
+      return SumTaps<5>(row, t, out);
+    case 6:
+      return SumTaps<6>(row, t, out);
+    default:
+      return SumTapsAny(row, t, out);
+  }
+}
+
+#ifdef VESK_RESIZE_SSSE3
+// The channel's bytes of one source row times `weight`, added to acc[0..] (or, with Set,
+// written there): 16 columns at a time, the same float operations as the plain loop.
+// Returns the columns done.
+template <bool Set>
+__attribute__((target("ssse3"))) int WeightedRowSsse3(const unsigned char* p, int w, float weight,
+                                                      float* acc) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128 wv = _mm_set1_ps(weight);
+  int x = 0;
+  for (; x + 16 < w; x += 16, p += 16 * kPix) {
+    const __m128i g = Gather16(p);
+    const __m128i lo = _mm_unpacklo_epi8(g, zero), hi = _mm_unpackhi_epi8(g, zero);
+    const __m128i q[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                          _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+    for (int i = 0; i < 4; ++i) {
+      float* a = acc + x + 4 * i;
+      const __m128 v = _mm_mul_ps(wv, _mm_cvtepi32_ps(q[i]));
+      _mm_storeu_ps(a, Set ? v : _mm_add_ps(_mm_loadu_ps(a), v));
+    }
+  }
+  return x;
+}
+#endif
+
+// acc[x] (+)= weight * (the channel's byte in column x of `row`), for every column x: Set
+// writes, otherwise adds.
+template <bool Set>
+void WeightedRow(const unsigned char* row, int w, float weight, float* acc) {
+  int x0 = 0;
+#ifdef VESK_RESIZE_SSSE3
+  if (HasSsse3()) x0 = WeightedRowSsse3<Set>(row, w, weight, acc);
+#endif
+  const unsigned char* p = row + static_cast<size_t>(x0) * kPix;
+  for (int x = x0; x < w; ++x, p += kPix) {
+    const float v = weight * static_cast<float>(*p);
+    acc[x] = Set ? v : acc[x] + v;
+  }
 }
 
 inline unsigned char AreaValue(double sum, double scale) {
@@ -223,15 +331,30 @@ inline unsigned char AreaValue(double sum, double scale) {
   return static_cast<unsigned char>(value);
 }
 
-// Where both spans of an output pixel are integral, every term is a whole number: the sum is
-// taken in integers from per-column sums over the span's rows, which gives exactly the
-// floating-point sum. Other pixels take the weighted sum term by term.
+// Area averaging, separably: for each output row, the column sums of its source rows
+// (rows of weight 1 summed in integers, the fractional end rows added in float), then each
+// output pixel from its columns. Where both spans of a pixel are integral every term is a
+// whole number and the sum is taken in integers, exactly; elsewhere the float sums differ
+// from the exact weighted sum by far less than one step of the result, so a pixel may come
+// out one below or above the exact value's truncation, no further.
 void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int W, int H) {
   thread_local std::vector<Span> rows, cols;
   thread_local std::vector<uint32_t> colsum;
+  thread_local std::vector<float> vrow, hrow;
+  thread_local ColumnTaps taps;
   MakeSpans(h, H, rows);
   MakeSpans(w, W, cols);
+  MakeColumnTaps(cols, w, taps);
+  const bool cols_integral =
+      std::all_of(cols.begin(), cols.end(), [](const Span& sp) { return sp.integral; });
+  // Mostly integral columns (a fractional one at the edge) are summed one by one in an
+  // integral row rather than all at once.
+  const bool few_fractional =
+      std::count_if(cols.begin(), cols.end(), [](const Span& sp) { return !sp.integral; }) * 8 < W;
   colsum.resize(static_cast<size_t>(w));
+  vrow.resize(static_cast<size_t>(w));
+  hrow.resize(static_cast<size_t>(W));
+  const size_t row_bytes = static_cast<size_t>(w) * kPix;
   const double scale = (static_cast<double>(W) / w) * (static_cast<double>(H) / h);
   for (int j = 0; j < H; ++j) {
     const Span& ry = rows[static_cast<size_t>(j)];
@@ -240,11 +363,38 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
       for (int k = 0; k < W; ++k) out[static_cast<size_t>(k) * kPix] = 0;
       continue;
     }
+    // Rows of weight 1 in integers; a fractional span's end rows in float on top.
+    int ya, yb;
     if (ry.integral) {
-      int ya, yb;
       UnitRange(ry, &ya, &yb);
-      ColumnSums(src, w, ya, yb, colsum.data());
+    } else {
+      ya = ry.first + 1;
+      yb = ry.last - 1;
     }
+    const unsigned char* first_row = src + static_cast<size_t>(ry.first) * row_bytes;
+    const unsigned char* last_row = src + static_cast<size_t>(ry.last) * row_bytes;
+    const float w_first = static_cast<float>(ry.w_first), w_last = static_cast<float>(ry.w_last);
+    // An integral row needs its column sums in float only for all its pixels at once.
+    const bool all_taps = !ry.integral || (!cols_integral && !few_fractional);
+    if (ya <= yb) {
+      ColumnSums(src, w, ya, yb, colsum.data());
+      if (all_taps) {
+        for (int x = 0; x < w; ++x)
+          vrow[static_cast<size_t>(x)] = static_cast<float>(colsum[static_cast<size_t>(x)]);
+      }
+      if (!ry.integral) {
+        WeightedRow<false>(first_row, w, w_first, vrow.data());
+        WeightedRow<false>(last_row, w, w_last, vrow.data());
+      }
+    } else if (ry.integral) {
+      // No row of weight 1: every pixel of the row is 0.
+      std::fill(colsum.begin(), colsum.end(), 0u);
+      std::fill(vrow.begin(), vrow.end(), 0.0f);
+    } else {
+      WeightedRow<true>(first_row, w, w_first, vrow.data());
+      if (ry.last != ry.first) WeightedRow<false>(last_row, w, w_last, vrow.data());
+    }
+    if (all_taps) SumAllTaps(vrow.data(), taps, hrow.data());
     for (int k = 0; k < W; ++k) {
       const Span& cx = cols[static_cast<size_t>(k)];
       unsigned char& o = out[static_cast<size_t>(k) * kPix];
@@ -256,8 +406,10 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
         uint32_t isum = 0;
         for (int x = xa; x <= xb; ++x) isum += colsum[static_cast<size_t>(x)];
         o = AreaValue(static_cast<double>(isum), scale);
+      } else if (all_taps) {
+        o = AreaValue(static_cast<double>(hrow[static_cast<size_t>(k)]), scale);
       } else {
-        o = AreaValue(WeightedSum(src, w, ry, cx), scale);
+        o = AreaValue(static_cast<double>(TapSum(colsum.data(), taps, static_cast<size_t>(k))), scale);
       }
     }
   }

@@ -1,6 +1,8 @@
 // gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
+#include <atomic>
 #include <cmath>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include "vesk_gazebo/image_resize.h"
@@ -12,7 +14,10 @@ namespace gazebo {
 namespace {
 
 // Whether the resize of eye stream 0 / 1 has been announced (for the life of the process).
-bool reported_resize[2] = {false, false};
+// Robots of one process resize their frames on their own camera threads: until the
+// announcement is made, the resizes that may make it take turns, so it is made once.
+std::atomic<bool> reported_resize[2] = {{false}, {false}};
+std::mutex announce_lock;
 
 }  // namespace
 
@@ -86,9 +91,19 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   }
   try {
     if (problem.empty() && (stream == 0 || stream == 1)) {
-      img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
-                                     state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
-                                     &reported_resize[stream]);
+      unsigned char* resize_buf = state.frame_buffer[stream];
+      unsigned char* crop_buf = state.frame_buffer[2 + stream];
+      // Only a frame that is resized (its height is not the stream's) can make the announcement.
+      if (img.height == g.height || reported_resize[stream].load()) {
+        img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, resize_buf, crop_buf,
+                                       vesk_gazebo::kFrameBufferBytes, nullptr);
+      } else {
+        std::lock_guard<std::mutex> lock(announce_lock);
+        bool reported = reported_resize[stream].load();
+        img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, resize_buf, crop_buf,
+                                       vesk_gazebo::kFrameBufferBytes, &reported);
+        if (reported) reported_resize[stream] = true;
+      }
     }
     img = vesk_gazebo::TrimFrame(img);
     if (problem.empty() && (img.width > 0xffff || img.height > 0xffff))

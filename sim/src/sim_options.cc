@@ -79,6 +79,11 @@ CommandLine parse_command_line(const std::vector<std::string>& words, const std:
     } else if (key == "duration") {
       c.duration = parse_number(key, value);
       if (c.duration < 0.0) fail("duration must not be negative");
+    } else if (key == "threads") {
+      const double n = parse_number(key, value);
+      if (!(n >= 1.0 && n <= 256.0) || n != std::floor(n))
+        fail("threads must be a whole number from 1 to 256");
+      c.sim.threads = static_cast<unsigned>(n);
     } else if (key == "plugin") {
       c.sim.plugin_override = value;
     } else {
@@ -92,8 +97,9 @@ CommandLine parse_command_line(const std::vector<std::string>& words, const std:
 
 const char* usage_text() {
   return "usage: vesk_sim [world=PATH] [model=PATH] [robot=NAME[@X,Y,YAW]]... [rtf=FACTOR]\n"
-         "                [duration=SECONDS] [plugin=PATH] [no_plugin] [help]\n"
-         "  rtf=0 runs as fast as possible; robot= may be given once per robot.\n";
+         "                [duration=SECONDS] [threads=N] [plugin=PATH] [no_plugin] [help]\n"
+         "  rtf=0 runs as fast as possible; robot= may be given once per robot;\n"
+         "  threads=N renders cameras on N threads (default: one per core).\n";
 }
 
 }  // namespace vesk_sim

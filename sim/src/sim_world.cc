@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 #include "vesk_sim/console.h"
@@ -98,6 +99,9 @@ class SimRobot {
   const std::vector<Pose>& link_world() const { return link_world_; }
   std::vector<SimSensor>& sensors() { return sensors_; }
   int index() const { return index_; }
+  // Held while one of this robot's sensors reports to the plug-in from a render job: the
+  // plug-in sees its camera callbacks one at a time, as from Gazebo's rendering thread.
+  std::mutex& callback_lock() { return callback_lock_; }
 
   // Back to the spawn pose, joints at zero and at rest, controllers' memory cleared.
   void place_at_spawn(const Scene& scene) {
@@ -326,6 +330,7 @@ class SimRobot {
   std::vector<gazebo::common::PID> pid_;
   std::vector<bool> pid_set_;
   std::vector<SimSensor> sensors_;
+  std::mutex callback_lock_;
   std::vector<Pose> link_world_;
   int wheel_l_ = -1, wheel_r_ = -1;
   double wheel_radius_ = 0.045, track_ = 0.164;  // [m], from the model when it has wheels
@@ -334,7 +339,17 @@ class SimRobot {
   double z_ = 0.0, vz_ = 0.0;  // base height [m] and vertical speed [m/s]
 };
 
-SimWorld::SimWorld(const SimOptions& options) {
+// A camera report of one world step: the image to render and the sensor it goes to.
+struct SimWorld::RenderJob {
+  SimSensor* sensor;
+  SimRobot* robot;
+  CameraSpec camera;
+  std::string error;  // what the plug-in's callback threw, empty when it did not
+};
+
+SimWorld::SimWorld(const SimOptions& options) : pool_(options.threads) {
+  renderers_.resize(pool_.size());
+  images_.resize(pool_.size());
   desc_ = load_world(options.world_file);
   if (!(desc_.max_step_size > 0.0)) fail("world \"" + options.world_file + "\" has no positive step size");
   scene_ = desc_.scene;
@@ -423,6 +438,7 @@ void SimWorld::physics(double dt) {
   const double t = sim_time();
 
   bool scene_ready = false;
+  jobs_.clear();
   for (auto& robot : robots_) {
     const std::vector<Pose>& links = robot->link_world();
     for (SimSensor& s : robot->sensors()) {
@@ -445,8 +461,7 @@ void SimWorld::physics(double dt) {
         try {
           gazebo_standin::UpdateImu(s.imu, ignition::math::Vector3d(f.x, f.y, f.z));
         } catch (const std::exception& e) {
-          if (!s.failed) warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + e.what());
-          s.failed = true;
+          report_failure(s, e.what());
         }
         continue;
       }
@@ -454,26 +469,24 @@ void SimWorld::physics(double dt) {
         update_scene();
         scene_ready = true;
       }
+      if (s.camera) {
+        jobs_.push_back(RenderJob{&s, robot.get(), camera_spec(s, pose), std::string()});
+        continue;
+      }
+      if (!s.sonar) continue;
       try {
-        report_sensor(s, pose, robot->index());
+        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
+                                                         s.desc.radius, robot->index()));
       } catch (const std::exception& e) {
-        // A plug-in's sensor callback failed (e.g. a frame size it cannot make from this
-        // camera's image): that report is lost, the world goes on.
-        if (!s.failed) warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + e.what());
-        s.failed = true;
+        report_failure(s, e.what());
       }
     }
   }
+  render_cameras();
   scene_.boxes.resize(static_boxes_);
 }
 
-void SimWorld::report_sensor(SimSensor& s, const Pose& pose, int owner) {
-  if (s.sonar) {
-    gazebo_standin::UpdateSonar(
-        s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range, s.desc.radius, owner));
-    return;
-  }
-  if (!s.camera) return;
+CameraSpec SimWorld::camera_spec(const SimSensor& s, const Pose& pose) const {
   CameraSpec cam;
   cam.pose = pose;
   cam.hfov = std::min(s.desc.hfov, 2.6);  // pinhole: wide-angle lenses are drawn at most this wide
@@ -481,11 +494,47 @@ void SimWorld::report_sensor(SimSensor& s, const Pose& pose, int owner) {
   cam.height = s.desc.height;
   cam.near_clip = s.desc.near_clip;
   cam.far_clip = s.desc.far_clip;
-  const size_t bytes = static_cast<size_t>(cam.width) * cam.height * 3;
-  if (image_.size() < bytes) image_.resize(bytes);
-  renderer_.render(scene_, cam, image_.data());
-  ++camera_frames_;
-  gazebo_standin::UpdateCamera(s.camera, image_.data(), cam.width, cam.height);
+  return cam;
+}
+
+// The step's camera images are rendered by the worker pool, the largest first so that the
+// threads finish together. Every job reads the same finished scene and writes only its own
+// worker's buffers, so each image is the same whichever thread draws it and in whatever
+// order. Each image goes to its sensor (and so to the plug-in's callbacks) from the thread
+// that drew it, under its robot's callback lock; the world step waits for all of them, so
+// the plug-ins' ticks see every report of the step, as with one thread.
+void SimWorld::render_cameras() {
+  if (jobs_.empty()) return;
+  std::stable_sort(jobs_.begin(), jobs_.end(), [](const RenderJob& a, const RenderJob& b) {
+    return a.camera.width * a.camera.height > b.camera.width * b.camera.height;
+  });
+  pool_.run(jobs_.size(), [this](size_t i, unsigned worker) {
+    RenderJob& job = jobs_[i];
+    const CameraSpec& cam = job.camera;
+    try {
+      std::vector<uint8_t>& image = images_[worker];
+      const size_t bytes = static_cast<size_t>(std::max(cam.width, 0)) * std::max(cam.height, 0) * 3;
+      if (image.size() < bytes) image.resize(bytes);
+      renderers_[worker].render(scene_, cam, image.data());
+      std::lock_guard<std::mutex> lock(job.robot->callback_lock());
+      gazebo_standin::UpdateCamera(job.sensor->camera, image.data(), cam.width, cam.height);
+    } catch (const std::exception& e) {
+      job.error = e.what()[0] ? e.what() : "exception without a message";
+    } catch (...) {
+      job.error = "unknown exception";
+    }
+  });
+  camera_frames_ += jobs_.size();
+  for (const RenderJob& job : jobs_) {
+    if (!job.error.empty()) report_failure(*job.sensor, job.error);
+  }
+}
+
+// A plug-in's sensor callback failed (e.g. a frame size it cannot make from this camera's
+// image): that report is lost, the world goes on; one warning per sensor.
+void SimWorld::report_failure(SimSensor& s, const std::string& what) {
+  if (!s.failed) warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + what);
+  s.failed = true;
 }
 
 }  // namespace vesk_sim

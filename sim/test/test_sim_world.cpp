@@ -4,6 +4,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <string>
 #include <tuple>
 
@@ -179,6 +181,50 @@ TEST_F(World, ANewCameraRateTakesEffectAtOnce) {
   for (int i = 0; i < 200; ++i) w->step();
   EXPECT_GE(frames, 3);
   EXPECT_LE(frames, 6);
+}
+
+// Every camera image of four robots driving about (six image cameras and four light sensors
+// each), in the order each camera delivered them, rendered on `threads` threads.
+std::map<std::string, std::vector<std::vector<unsigned char>>> camera_images(unsigned threads) {
+  SimOptions o = options({RobotSpawn{"vesk", 0, 0, 0}, RobotSpawn{"vesk2", 0.5, 0, M_PI},
+                          RobotSpawn{"vesk3", -0.6, 0.4, 1.0}, RobotSpawn{"vesk4", 0.3, -0.7, 2.5}});
+  o.threads = threads;
+  SimWorld world(o);
+  std::mutex lock;
+  std::map<std::string, std::vector<std::vector<unsigned char>>> images;
+  std::vector<gazebo::event::ConnectionPtr> connections;
+  for (const auto& s : gazebo::sensors::SensorManager::Instance()->GetSensors()) {
+    auto camera = std::dynamic_pointer_cast<gazebo::sensors::CameraSensor>(s);
+    if (!camera) continue;
+    gazebo::sensors::CameraSensor* c = camera.get();
+    connections.push_back(camera->ConnectUpdated([c, &lock, &images]() {
+      const unsigned char* data = c->ImageData();
+      std::vector<unsigned char> copy(data,
+                                      data + static_cast<size_t>(c->ImageWidth()) * c->ImageHeight() * 3);
+      std::lock_guard<std::mutex> guard(lock);
+      images[c->ScopedName()].push_back(std::move(copy));
+    }));
+  }
+  // vesk turns on the spot, then vesk2 drives ahead: 0.2 s, three frames of every image camera.
+  WheelDriver("vesk", world.model(0)).run(world, -0.1, 0.1, 0.1);
+  WheelDriver("vesk2", world.model(1)).run(world, 0.1, 0.1, 0.1);
+  return images;
+}
+
+TEST_F(World, CamerasRenderTheSameImagesOnSeveralThreadsAsOnOne) {
+  const auto one = camera_images(1);
+  const auto three = camera_images(3);
+  ASSERT_EQ(one.size(), 40u);
+  ASSERT_EQ(three.size(), one.size());
+  for (const auto& camera : one) {
+    const auto other = three.find(camera.first);
+    ASSERT_NE(other, three.end()) << camera.first;
+    ASSERT_EQ(camera.second.size(), other->second.size()) << camera.first;
+    EXPECT_GE(camera.second.size(), 2u) << camera.first;
+    for (size_t f = 0; f < camera.second.size(); ++f) {
+      ASSERT_TRUE(camera.second[f] == other->second[f]) << camera.first << " frame " << f;
+    }
+  }
 }
 
 TEST_F(World, LightJointsSettleOnTheirTargetsUnderThePluginsGains) {

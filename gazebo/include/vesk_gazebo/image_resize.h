@@ -20,12 +20,15 @@ constexpr size_t kFrameBufferBytes = 1280 * 720 * 3;
 //   w = 3W + 2, h = 3H:  3 x 3 block sum / 9; blocks start at column 0, so the last two
 //                        source columns are never read;
 //   anything else:       area averaging with fractional row and column weights, scaled by
-//                        (W / w) * (H / h), limited to 0..255 and truncated.
+//                        (W / w) * (H / h), limited to 0..255 and truncated. Pixels whose
+//                        weights are all 0 or 1 are summed exactly (in integers); the others
+//                        in float, separably, so they may come out one above or below the
+//                        truncation of the exact weighted mean.
 // W and H must be at least 1 and at most w and h.
 void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int W, int H);
 
-// The 2 x 2 path and the column sums of the area path use SSSE3 where the processor has it;
-// SetResizeSimd(false) makes them take the plain code (same results), for tests and
+// The 2 x 2 path and the column and row sums of the area path use SSSE3 where the processor
+// has it; SetResizeSimd(false) makes them take the plain code (same results), for tests and
 // benchmarks. Process-wide; on by default.
 void SetResizeSimd(bool enabled);
 
@@ -39,7 +42,7 @@ struct FrameImage {
 // Brings a rendered eye image (stream 0 or 1) to the stream geometry W0 x H0:
 //  - when its height differs from H0, downscales by the integer factor f = h / H0 (the width
 //    must be a multiple of f) into `resize_buf`, announcing the first resize of the stream
-//    on standard output while *reported is false (then sets it);
+//    on standard output while *reported is false (then sets it; a null `reported`: never);
 //  - when the (resized) width differs from W0, copies the central W0 columns of every row
 //    into `crop_buf` (the copy of a row starts at column (w - W0) / 2).
 // Both buffers hold `buf_bytes` bytes. Failures print "[ERROR] " + message and throw

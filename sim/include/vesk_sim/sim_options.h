@@ -7,6 +7,8 @@
 //   rtf=FACTOR        real-time factor: 1 (default) runs at wall-clock speed, 2 twice as
 //                     fast; 0 runs as fast as possible
 //   duration=SECONDS  stop after this much simulated time (default: run until Ctrl-C)
+//   threads=N         render the cameras on N threads, the stepping one included (default:
+//                     one per hardware thread); the images are the same for every N
 //   plugin=PATH       load this plug-in library instead of the model's <plugin> file
 //   no_plugin         run the world without loading the model's plug-in
 //   help              print this text

@@ -16,7 +16,10 @@
 //     IMUs read gravity plus the sensor's mean acceleration since its last report, in the
 //     sensor frame; sonars and cliff sensors by ray casting (robots do not see themselves);
 //     cameras by the software renderer, which also draws the other robots and the
-//     robot's own links.
+//     robot's own links. The cameras due in one step are rendered in parallel on the
+//     world's worker threads (SimOptions::threads), each image handed to its sensor from
+//     the thread that drew it, one callback of a robot at a time; the step ends when all
+//     are done, and the images do not depend on the number of threads.
 //     A sensor report whose plug-in callback throws is dropped with one warning per sensor.
 // The world's update-end event (the plug-ins' ticks) follows the physics, as in Gazebo.
 #pragma once
@@ -28,6 +31,7 @@
 
 #include "vesk_sim/render.h"
 #include "vesk_sim/sdf_world.h"
+#include "vesk_sim/worker_pool.h"
 
 namespace vesk_sim {
 
@@ -42,6 +46,7 @@ struct SimOptions {
   std::vector<RobotSpawn> robots;
   bool load_plugins = true;
   std::string plugin_override;  // a library path to load instead of the SDF's file name
+  unsigned threads = 0;         // threads that render cameras (the stepping one included); 0: one per core
 };
 
 class SimRobot;
@@ -74,9 +79,13 @@ class SimWorld {
  private:
   void physics(double dt);
   void update_scene();
-  // Computes a ray or image sensor's reading and reports it to the stand-in (which runs
-  // the plug-in's callbacks).
-  void report_sensor(SimSensor& s, const Pose& pose, int owner);
+  CameraSpec camera_spec(const SimSensor& s, const Pose& pose) const;
+  // Renders the cameras due in this step and reports their images to the stand-in (which
+  // runs the plug-ins' callbacks), on the worker pool.
+  void render_cameras();
+  void report_failure(SimSensor& s, const std::string& what);
+
+  struct RenderJob;
 
   WorldDesc desc_;
   gazebo_standin::WorldPtr world_;
@@ -84,8 +93,10 @@ class SimWorld {
   std::vector<std::unique_ptr<gazebo_standin::ModelPluginInstance>> plugins_;
   Scene scene_;  // static boxes, then every robot's link boxes
   size_t static_boxes_ = 0;
-  Renderer renderer_;
-  std::vector<uint8_t> image_;
+  WorkerPool pool_;
+  std::vector<Renderer> renderers_;           // one per worker
+  std::vector<std::vector<uint8_t>> images_;  // one per worker
+  std::vector<RenderJob> jobs_;               // the cameras due in this step
   unsigned long long camera_frames_ = 0;
 };
 
