@@ -29,8 +29,11 @@ bool decode(const uint8_t* data, size_t size, boost::shared_ptr<MsgT<std::alloca
   return vesk_fuzz::decode<MsgT>(data, size, *out);
 }
 
-void check_finite(float v) {
-  if (!std::isfinite(v)) std::abort();
+void check_finite(const char* what, float v) {
+  if (!std::isfinite(v)) {
+    std::cerr << "kinemod reports " << what << " = " << v << std::endl;
+    std::abort();
+  }
 }
 
 }  // namespace
@@ -70,11 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (g_pushes_ready) {
     VESK_BODY_VEL vel;
     body_process(vel);
-    check_finite(vel.forward);
-    check_finite(vel.turn);
+    check_finite("a forward velocity", vel.forward);
+    check_finite("a turn rate", vel.turn);
   }
   float config[4];
   body_get(config);
-  for (float c : config) check_finite(c);
+  for (float c : config) check_finite("a joint angle", c);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
 
 #include "../src/control_messages.h"
 
@@ -17,9 +18,12 @@ void apply(vesk::Inbuf& inbuf, const uint8_t* data, size_t size) {
   if (vesk_fuzz::decode<MsgT>(data, size, msg)) vesk::apply_control(inbuf, msg);
 }
 
-void check_finite(const float* v, size_t n) {
+void check_finite(const char* field, const float* v, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    if (!std::isfinite(v[i])) std::abort();
+    if (!std::isfinite(v[i])) {
+      std::cerr << "the platform gets " << field << "[" << i << "] = " << v[i] << std::endl;
+      std::abort();
+    }
   }
 }
 
@@ -61,9 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int tick = 0; tick < 2; ++tick) {
     const VESK_TICK_D* d = inbuf.exchange();
-    check_finite(d->body_vel, 2);
-    check_finite(d->kinematic_joints, 4);
-    check_finite(d->cosmetic_joints, 6);
+    check_finite("body_vel", d->body_vel, 2);
+    check_finite("kinematic_joints", d->kinematic_joints, 4);
+    check_finite("cosmetic_joints", d->cosmetic_joints, 6);
     inbuf.take_packet();
   }
   return 0;
