@@ -112,7 +112,7 @@ for n in "${names[@]}"; do
     verdict=GREW
     status=1
   fi
-  echo "soak: $n from minute 1 to $minutes: RSS $r0 -> $r1 kB ($((r1 - r0)) kB), descriptors $f0 -> $f1, threads $t0 -> $t1: $verdict"
+  echo "soak: $n from minute 1 to $((minutes + 1)): RSS $r0 -> $r1 kB ($((r1 - r0)) kB), descriptors $f0 -> $f1, threads $t0 -> $t1: $verdict"
 done
 [ "$failures" -eq 0 ] || { echo "soak: $failures demo runs failed (see $work/demo.log)" >&2; status=1; }
 exit $status
