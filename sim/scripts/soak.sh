@@ -2,8 +2,10 @@
 # Soak run of the simulated robot: the headless simulator as fast as possible (rtf=0) with
 # kinemod and vocalsynth, and the demo started again and again (each run 3 simulated
 # seconds, connecting to all three programs and leaving again), for MINUTES minutes.
-# Every minute it prints each program's resident memory (VmRSS), open descriptors and
-# threads, sampled between two demo runs; at the end the growth from the first sample.
+# Every minute it prints each program's resident memory (VmRSS, and its anonymous part
+# RssAnon: heap and stacks, as opposed to pages of the program and its libraries), open
+# descriptors and threads, sampled between two demo runs; at the end the growth from the
+# first sample.
 #   bash sim/scripts/soak.sh [MINUTES=10]
 # Fails (status 1) when a program ends, or grows beyond the bounds below between the first
 # sample (after one minute of warm-up) and the last:
@@ -60,14 +62,15 @@ for n in "${names[@]}"; do
   [ -n "${pid[$n]:-}" ] || { echo "soak: /$n did not come up (see $work/launch.log)" >&2; exit 1; }
 done
 
-sample() {  # name -> "rss_kB fds threads"
+sample() {  # name -> "rss_kB fds threads anon_kB"
   local p=${pid[$1]}
   [ -d "/proc/$p" ] || { echo "gone"; return; }
-  local rss threads fds
+  local rss threads fds anon
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$p/status")
+  anon=$(awk '/^RssAnon:/ {print $2}' "/proc/$p/status")
   threads=$(awk '/^Threads:/ {print $2}' "/proc/$p/status")
   fds=$(ls "/proc/$p/fd" | wc -l)
-  echo "$rss $fds $threads"
+  echo "$rss $fds $threads $anon"
 }
 
 demo_once() {
@@ -76,7 +79,7 @@ demo_once() {
 }
 
 echo "soak: $minutes min, rtf=0, demo restarted continuously; logs in $work"
-printf 'soak: %-6s %-16s %10s %5s %8s %6s\n' minute program rss_kB fds threads demos
+printf 'soak: %-6s %-16s %10s %5s %8s %12s %6s\n' minute program rss_kB fds threads rss_anon_kB demos
 start=$(date +%s)
 declare -A first
 demos=0
@@ -92,7 +95,7 @@ while :; do
     for n in "${names[@]}"; do
       s="$(sample "$n")"
       [ "$s" = gone ] && { echo "soak: $n (pid ${pid[$n]}) ended" >&2; exit 1; }
-      printf 'soak: %-6s %-16s %10s %5s %8s %6s\n' "$minute" "$n" $s "$demos"
+      printf 'soak: %-6s %-16s %10s %5s %8s %12s %6s\n' "$minute" "$n" $s "$demos"
       # The first sample is taken after a minute of demo runs, once every lazy allocation
       # of the first connections has been made.
       [ "$minute" -eq 1 ] && first[$n]="$s"
@@ -105,14 +108,14 @@ done
 status=0
 echo "soak: $demos demo runs ($failures failed) in $(( $(date +%s) - start )) s"
 for n in "${names[@]}"; do
-  read -r r0 f0 t0 <<< "${first[$n]}"
-  read -r r1 f1 t1 <<< "$(sample "$n")"
+  read -r r0 f0 t0 a0 <<< "${first[$n]}"
+  read -r r1 f1 t1 a1 <<< "$(sample "$n")"
   verdict=ok
   if [ $((r1 - r0)) -gt "$rss_limit" ] || [ $((f1 - f0)) -gt "$fds_limit" ] || [ $((t1 - t0)) -gt "$threads_limit" ]; then
     verdict=GREW
     status=1
   fi
-  echo "soak: $n from minute 1 to $((minutes + 1)): RSS $r0 -> $r1 kB ($((r1 - r0)) kB), descriptors $f0 -> $f1, threads $t0 -> $t1: $verdict"
+  echo "soak: $n from minute 1 to $((minutes + 1)): RSS $r0 -> $r1 kB ($((r1 - r0)) kB; anonymous $((a1 - a0)) kB), descriptors $f0 -> $f1, threads $t0 -> $t1: $verdict"
 done
 [ "$failures" -eq 0 ] || { echo "soak: $failures demo runs failed (see $work/demo.log)" >&2; status=1; }
 exit $status

@@ -75,12 +75,16 @@ def multi(cls, values, label=''):
 
 
 class Counter:
-    def __init__(self, topic, cls):
+    """Messages on `topic` from the node `source` (the attack's own messages do not count)."""
+
+    def __init__(self, topic, cls, source):
         self.n = 0
+        self.source = source
         self.sub = rospy.Subscriber(topic, cls, self.on_msg, queue_size=100)
 
-    def on_msg(self, _):
-        self.n += 1
+    def on_msg(self, msg):
+        if msg._connection_header.get('callerid') == self.source:
+            self.n += 1
 
 
 class HostilePeer(unittest.TestCase):
@@ -275,10 +279,10 @@ class HostilePeer(unittest.TestCase):
             self.assertTrue(subs[n], n + ' subscribes nothing')
 
         self.counters = {
-            'package': Counter(BASE + 'sensors/package', sensors_package),
-            'kinematic_joints': Counter(BASE + 'control/kinematic_joints', JointState),
-            'cmd_vel': Counter(BASE + 'control/cmd_vel', TwistStamped),
-            'voice': Counter(BASE + 'control/stream', Int16MultiArray),
+            'package': Counter(BASE + 'sensors/package', sensors_package, NODES[0]),
+            'kinematic_joints': Counter(BASE + 'control/kinematic_joints', JointState, NODES[1]),
+            'cmd_vel': Counter(BASE + 'control/cmd_vel', TwistStamped, NODES[1]),
+            'voice': Counter(BASE + 'control/stream', Int16MultiArray, NODES[2]),
         }
         self.awake_push = self.publisher(BASE + 'core/mpg/push', push)
         self.awake_state = self.publisher(BASE + 'core/animal/state', animal_state)
