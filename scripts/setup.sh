@@ -2,8 +2,17 @@
 # Installs every Debian package that vesk's build, tests and tools need.
 # Idempotent: installs only what is missing; refreshes the package lists once
 # when something is missing. Non-interactive. Needs root (or sudo).
+#   scripts/setup.sh           what build, tests and tools need
+#   scripts/setup.sh --fuzz    that, and the fuzz build's compiler (apt-packages-fuzz.txt)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+lists=("$here/apt-packages.txt")
+for a in "$@"; do
+  case "$a" in
+    --fuzz) lists+=("$here/apt-packages-fuzz.txt") ;;
+    *) echo "setup: unknown option $a" >&2; exit 2 ;;
+  esac
+done
 
 base_packages=(
   build-essential cmake pkg-config git
@@ -19,13 +28,14 @@ base_packages=(
   googletest libgtest-dev libbenchmark-dev valgrind
 )
 extra_packages=()
-if [ -f "$here/apt-packages.txt" ]; then
+for list in "${lists[@]}"; do
+  [ -f "$list" ] || continue
   while IFS= read -r line; do
     line="${line%%#*}"
     line="$(echo "$line" | tr -d '[:space:]')"
     [ -n "$line" ] && extra_packages+=("$line")
-  done < "$here/apt-packages.txt"
-fi
+  done < "$list"
+done
 
 missing=()
 for p in "${base_packages[@]}" "${extra_packages[@]}"; do

@@ -10,6 +10,8 @@
 #include <map>
 #include <sstream>
 
+#include "vesk_gazebo/frame_prefix.h"
+
 namespace gazebo {
 
 namespace {
@@ -51,28 +53,11 @@ const BoolKey kBoolKeys[] = {
     {"enable_speaker", &SimParameters::enable_speaker},
 };
 
-// Leading and trailing white space of an SDF text.
-std::string Trim(const std::string& s) {
-  const char* space = " \t\r\n";
-  const size_t first = s.find_first_not_of(space);
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(space) - first + 1);
-}
-
 }  // namespace
 
 std::string VESK_ModelPlugin::ReadFramePrefix(const sdf::ElementPtr& sdf) const {
   if (!sdf || !sdf->HasElement("frame_prefix")) return "";
-  std::string prefix = Trim(sdf->Get<std::string>("frame_prefix"));
-  // tf2 refuses frame ids that begin with '/': such a prefix would lose every transform.
-  const size_t first = prefix.find_first_not_of('/');
-  if (first != 0) {
-    prefix = first == std::string::npos ? "" : prefix.substr(first);
-    if (verbosity > 0) os::warn("frame_prefix may not begin with '/': using \"" + prefix + "\"");
-  }
-  if (verbosity > 1 && !prefix.empty())
-    std::cout << os::cout_global_elapsed() << "frame prefix: \"" << prefix << "\"" << std::endl;
-  return prefix;
+  return vesk_gazebo::clean_frame_prefix(sdf->Get<std::string>("frame_prefix"), verbosity);
 }
 
 // Joint name suffixes by slot (after the robot name), as the joint controller names them.

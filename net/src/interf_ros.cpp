@@ -1,9 +1,11 @@
 // vesk::VESK_NET_INTERF_ROS: construction, topic set, control callbacks, receive.
 #include "interf_ros.h"
 
+#include <vesk_support/os.h>
+
 #include <iostream>
 
-#include <vesk_support/os.h>
+#include "control_messages.h"
 
 namespace vesk {
 
@@ -54,8 +56,7 @@ void VESK_NET_INTERF_ROS::publish() {
   o.pub_odom = nh_.advertise<nav_msgs::Odometry>(s + "odom", kQueue);
   o.pub_wheel_speed_cmd = nh_.advertise<std_msgs::Float32MultiArray>(s + "wheel_speed_cmd", kQueue);
   o.pub_wheel_speed_opto = nh_.advertise<std_msgs::Float32MultiArray>(s + "wheel_speed_opto", kQueue);
-  o.pub_wheel_speed_back_emf =
-      nh_.advertise<std_msgs::Float32MultiArray>(s + "wheel_speed_back_emf", kQueue);
+  o.pub_wheel_speed_back_emf = nh_.advertise<std_msgs::Float32MultiArray>(s + "wheel_speed_back_emf", kQueue);
   o.pub_wheel_effort_pwm = nh_.advertise<std_msgs::Float32MultiArray>(s + "wheel_effort_pwm", kQueue);
   o.pub_body_vel = nh_.advertise<geometry_msgs::TwistStamped>(s + "body_vel", kQueue);
   o.pub_kinematic_joints = nh_.advertise<sensor_msgs::JointState>(s + "kinematic_joints", kQueue);
@@ -96,35 +97,35 @@ void VESK_NET_INTERF_ROS::subscribe() {
 // ---- control callbacks -------------------------------------------------------------
 
 void VESK_NET_INTERF_ROS::callback_cmd_vel(const geometry_msgs::TwistStamped::ConstPtr& msg) {
-  inbuf_.cmd_vel(msg->twist.linear.x, msg->twist.angular.z);
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_kinematic_joints(const sensor_msgs::JointState::ConstPtr& msg) {
-  inbuf_.kinematic_joints(msg->position.data(), msg->position.size());
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_cosmetic_joints(const std_msgs::Float32MultiArray::ConstPtr& msg) {
-  inbuf_.cosmetic_joints(msg->data.data(), msg->data.size());
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_illum(const std_msgs::UInt32MultiArray::ConstPtr& msg) {
-  inbuf_.illum(msg->data.data(), msg->data.size());
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_tone(const std_msgs::UInt16MultiArray::ConstPtr& msg) {
-  inbuf_.tone(msg->data.data(), msg->data.size());
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_stream(const std_msgs::Int16MultiArray::ConstPtr& msg) {
-  inbuf_.stream(msg->data.data(), msg->data.size());
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_flags(const std_msgs::UInt32::ConstPtr& msg) {
-  inbuf_.flags(msg->data);
+  apply_control(inbuf_, *msg);
 }
 
 void VESK_NET_INTERF_ROS::callback_command(const std_msgs::String::ConstPtr& msg) {
-  inbuf_.command(msg->data);
+  apply_control(inbuf_, *msg);
 }
 
 VESK_STREAM_PACKET* VESK_NET_INTERF_ROS::receive() {
