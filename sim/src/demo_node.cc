@@ -219,6 +219,7 @@ class Demo {
     if (m->stream.data.size() >= 2) {
       speaker_held_ = static_cast<int>(m->stream.data[1]) - static_cast<int>(m->stream.data[0]);
       if (speaker_held_ > 0 && voice_start_ < 0) voice_start_ = t;
+      if (speaker_held_ > 0) voice_last_ = t;
     }
     // Odometry relative to where it read at the start, in the start frame.
     const double c0 = std::cos(odom0_.yaw), s0 = std::sin(odom0_.yaw);
@@ -322,12 +323,15 @@ class Demo {
     if (camr_) right = to_rgb(*camr_);
     const bool have_left = write_png(dir + "/caml.png", left);
     const bool have_right = write_png(dir + "/camr.png", right);
-    // The speaker has played what was sent less what it still holds; from the tick its
-    // buffer first held audio it played 8000 samples per simulated second.
+    // The speaker has played what was sent less what it still holds. It played from the tick
+    // after its buffer first held audio until the end, or until the tick after the last one
+    // that left audio in it (the voice fell asleep): 8000 samples per simulated second unless
+    // it ran dry in between.
     const size_t held = static_cast<size_t>(std::max(0, speaker_held_));
     const std::vector<int16_t> played(audio_.begin(), audio_.end() - std::min(held, audio_.size()));
     const bool have_voice = write_wav(dir + "/voice.wav", played, kAudioRate);
-    const double speaker_s = voice_start_ < 0 ? 0.0 : t - voice_start_;
+    const double speaker_end = held > 0 ? t : voice_last_ + kTickPeriod;
+    const double speaker_s = voice_start_ < 0 ? 0.0 : speaker_end - voice_start_;
 
     const BasePose& end_truth = truth_path_.back();
     const BasePose& end_odom = odom_world.back();
@@ -408,7 +412,7 @@ class Demo {
     std::ostringstream voice;
     voice << std::fixed << std::setprecision(2) << static_cast<double>(played.size()) / kAudioRate
           << " s of audio at " << kAudioRate << " samples/s, as the robot's speaker played it from "
-          << std::max(0.0, voice_start_) << " s on (" << speaker_s << " s of simulated time).";
+          << std::max(0.0, voice_start_) << " s on, for " << speaker_s << " s of simulated time.";
     page.audio_caption = voice.str();
     page.summary = rows;
     page.messages = messages;
@@ -447,6 +451,7 @@ class Demo {
   unsigned long audio_blocks_ = 0;
   int speaker_held_ = 0;     // [samples] in the speaker's buffer at the last tick
   double voice_start_ = -1;  // [s] demo time the speaker's buffer first held audio
+  double voice_last_ = -1;   // [s] demo time it last held audio
   std::atomic<bool> finished_{false};
 };
 

@@ -119,10 +119,12 @@ TEST_F(DemoReport, VoiceIsPacedByTheSpeakerOnSimulatedTime) {
   // One block of 320 samples per "control/stream" message.
   const double blocks = num(kv, "/vesk/control/stream");
   EXPECT_EQ(num(kv, "voice_samples_sent"), 320.0 * blocks);
-  // The speaker played from its first audio to the end of the demo, 8000 samples per
+  // The speaker played from its first audio until the end of the demo (or until it ran out
+  // after the voice fell asleep, which happens on the wall clock), 8000 samples per
   // simulated second; what was sent less what still waited in its buffer is that long, to
   // within the blocks still on their way at the end (a few hundredths of a second). A voice
-  // that sent a block per tick would have sent twice that.
+  // that sent a block per tick would have sent twice that; a speaker that ran dry in
+  // between would have played less.
   const double played_s = num(kv, "speaker_played_s");
   EXPECT_GT(played_s, 0.5 * num(kv, "simulated_time_s"));
   EXPECT_NEAR(static_cast<double>(samples.size()) / 8000.0, played_s, 0.1);
