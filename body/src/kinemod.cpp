@@ -153,8 +153,7 @@ void say(const char* line) { std::cout << os::cout_global_elapsed() << line << s
 // the sleep timer are still polled.
 void idle_wait_awake() { ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kAwakeIdleWaitS)); }
 
-void main_loop() {
-  MasterWatch master_watch(MasterWatch::kNodeEnds);
+void main_loop(const MasterWatch& master_watch) {
   geometry_msgs::TwistStamped cmd_vel;
   std_msgs::Float32 fovea_speed;
   sensor_msgs::JointState joints;
@@ -230,8 +229,10 @@ void run() {
   } forget;
 
   connect_topics();
+  // Watching from before the main loop is announced: a master replaced after that is noticed.
+  const MasterWatch master_watch(MasterWatch::kNodeEnds);
   say("entering main loop...");
-  main_loop();
+  main_loop(master_watch);
   say("...leaving main loop");
 }
 

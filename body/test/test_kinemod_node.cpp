@@ -373,9 +373,10 @@ TEST_F(KinemodNode, BadPushesAreDroppedAndNodeLivesOn) {
     EXPECT_EQ(cmd.twist.linear.x, 0.0);
     EXPECT_EQ(cmd.twist.angular.z, 0.0);
   }
-  const std::string out = proc_->output();
-  EXPECT_NE(out.find("push not finite or too large"), std::string::npos) << out;
-  EXPECT_NE(out.find("pushlink link index out of range"), std::string::npos) << out;
+  // (the console lines reach this process through a pipe, on their own time)
+  EXPECT_NE(proc_->wait_for("push not finite or too large", kReplyS), std::string::npos) << proc_->output();
+  EXPECT_NE(proc_->wait_for("pushlink link index out of range", kReplyS), std::string::npos)
+      << proc_->output();
 
   // The joints are untouched.
   await_awake();

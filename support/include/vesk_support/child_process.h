@@ -98,7 +98,8 @@ class ChildProcess {
   }
 
   // Exit status, or -1 if the process did not end within `timeout_s` (it is
-  // then killed), or 128 + signal if a signal ended it.
+  // then killed), or 128 + signal if a signal ended it. Once it has ended, its
+  // last output has been read as well (within the same time bound).
   int wait_exit(double timeout_s) {
     if (reaped_) return status_;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
@@ -107,6 +108,8 @@ class ChildProcess {
       if (waitpid(pid_, &st, WNOHANG) == pid_) {
         status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
         reaped_ = true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait_until(lock, end, [this] { return eof_; });
         return status_;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
