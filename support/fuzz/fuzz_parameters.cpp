@@ -14,8 +14,12 @@ std::string g_file;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char dir[] = "/tmp/vesk_fuzz_config_XXXXXX";
-  if (!mkdtemp(dir)) std::abort();
+  // In memory where there is a tmpfs: the target writes the file once per input.
+  char shm_dir[] = "/dev/shm/vesk_fuzz_config_XXXXXX";
+  char tmp_dir[] = "/tmp/vesk_fuzz_config_XXXXXX";
+  char* dir = mkdtemp(shm_dir);
+  if (!dir) dir = mkdtemp(tmp_dir);
+  if (!dir) std::abort();
   setenv("VESK_DIR_CONFIG", dir, 1);
   setenv("VESK_DIR_QOR", dir, 1);
   g_file = std::string(dir) + "/fuzz_parameters";
