@@ -394,7 +394,14 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
       WeightedRow<true>(first_row, w, w_first, vrow.data());
       if (ry.last != ry.first) WeightedRow<false>(last_row, w, w_last, vrow.data());
     }
-    if (all_taps) SumAllTaps(vrow.data(), taps, hrow.data());
+    if (all_taps) {
+      // (An empty column span has only zero weights: its sum is 0, as it must be.)
+      SumAllTaps(vrow.data(), taps, hrow.data());
+      for (int k = 0; k < W; ++k)
+        out[static_cast<size_t>(k) * kPix] =
+            AreaValue(static_cast<double>(hrow[static_cast<size_t>(k)]), scale);
+      continue;
+    }
     for (int k = 0; k < W; ++k) {
       const Span& cx = cols[static_cast<size_t>(k)];
       unsigned char& o = out[static_cast<size_t>(k) * kPix];
@@ -406,8 +413,6 @@ void ResizeArea(const unsigned char* src, int w, int h, unsigned char* dst, int 
         uint32_t isum = 0;
         for (int x = xa; x <= xb; ++x) isum += colsum[static_cast<size_t>(x)];
         o = AreaValue(static_cast<double>(isum), scale);
-      } else if (all_taps) {
-        o = AreaValue(static_cast<double>(hrow[static_cast<size_t>(k)]), scale);
       } else {
         o = AreaValue(static_cast<double>(TapSum(colsum.data(), taps, static_cast<size_t>(k))), scale);
       }
