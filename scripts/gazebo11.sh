@@ -67,10 +67,10 @@ if [ "${1:-}" = --inner-run ]; then
     mount --bind "$b" "$ROOT$b" && mounted+=("$ROOT$b")
   done
   env_args=(HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-    LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive)
+    LANG=C.UTF-8 LC_ALL=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive VESK_IN_GAZEBO_ROOT=1)
   [ -n "${DISPLAY:-}" ] && env_args+=(DISPLAY="$DISPLAY")
   while IFS='=' read -r name _; do
-    case "$name" in VESK_GAZEBO_*) ;; VESK_*) env_args+=("$name=${!name}") ;; esac
+    case "$name" in VESK_GAZEBO_* | VESK_IN_GAZEBO_ROOT) ;; VESK_*) env_args+=("$name=${!name}") ;; esac
   done < <(env)
   status=0
   if [ $# -eq 1 ]; then

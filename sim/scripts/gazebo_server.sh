@@ -2,13 +2,14 @@
 # gzserver with the kit's system plug-in (libvesk_gazebo_system: /clock, /gazebo/reset_world,
 # ground-truth poses), headless under a private Xvfb when there is no display (the cameras
 # render through Mesa's llvmpipe), and a robot model spawned into it once the world is up.
-# Usage: gazebo_server.sh WORLD [model=SDF name=NAME x=0 y=0 yaw=0] [rtf=1] [-- gzserver arguments]
+# Usage: gazebo_server.sh WORLD [model=SDF name=NAME x=0 y=0 yaw=0] [rtf=1] [log=FILE] [-- gzserver arguments]
+#   log: gzserver's console output is also written to FILE.
 #   rtf: real-time factor (the world's update rate is set to 1000 per second times the factor,
 #   for worlds stepping 1 ms; 0 lifts the limit); ROS arguments (__name:= ...) are ignored.
 # Without GAZEBO_MASTER_URI, each server takes a Gazebo master port of its own.
 # Ends gzserver (SIGINT, then SIGTERM) and Xvfb when interrupted.
 set -u
-world="" model="" name="vesk" x=0 y=0 yaw=0 rtf=""
+world="" model="" name="vesk" x=0 y=0 yaw=0 rtf="" log=""
 extra=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,6 +20,7 @@ while [ $# -gt 0 ]; do
     y=*) y="${1#*=}" ;;
     yaw=*) yaw="${1#*=}" ;;
     rtf=*) rtf="${1#*=}" ;;
+    log=*) log="${1#*=}" ;;
     --) shift; extra=("$@"); break ;;
     *) world="$1" ;;
   esac
@@ -68,6 +70,10 @@ fi
 # The Gazebo master's address for gzclient and gz (gazebo_client.sh reads it).
 rosparam set /gazebo/master_uri "$GAZEBO_MASTER_URI" >/dev/null 2>&1 || true
 
+if [ -n "$log" ]; then
+  : > "$log"
+  exec > >(tee -a "$log") 2>&1
+fi
 gzserver --verbose -s libvesk_gazebo_system.so "${extra[@]+"${extra[@]}"}" "$world" &
 server_pid=$!
 
