@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # gzserver with the kit's system plug-in (libvesk_gazebo_system: /clock, /gazebo/reset_world,
 # ground-truth poses), headless under a private Xvfb when there is no display (the cameras
-# render through Mesa's llvmpipe), and a robot model spawned into it once the world is up.
+# render through Mesa's llvmpipe), with a robot model in the world.
 # Usage: gazebo_server.sh WORLD [model=SDF name=NAME x=0 y=0 yaw=0] [rtf=1] [log=FILE] [-- gzserver arguments]
-#   log: gzserver's console output is also written to FILE.
-#   rtf: real-time factor (the world's update rate is set to 1000 per second times the factor,
-#   for worlds stepping 1 ms; 0 lifts the limit); ROS arguments (__name:= ...) are ignored.
-# Without GAZEBO_MASTER_URI, each server takes a Gazebo master port of its own.
-# Ends gzserver (SIGINT, then SIGTERM) and Xvfb when interrupted.
+#   rtf: real-time factor (the world's update rate becomes 1000 per second times the factor,
+#   for worlds stepping 1 ms; 0 lifts the limit); log: the console output also goes to FILE.
+#   ROS arguments (__name:= ...) are ignored.
+# Without GAZEBO_MASTER_URI, each server takes a Gazebo master port of its own (announced in
+# the ROS parameter /gazebo/master_uri). Ends gzserver (SIGINT, then SIGTERM) and Xvfb when
+# interrupted.
 set -u
 world="" model="" name="vesk" x=0 y=0 yaw=0 rtf="" log=""
 extra=()
@@ -26,9 +27,9 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
-[ -n "$world" ] || { echo "usage: gazebo_server.sh WORLD [model=SDF name=NAME x= y= yaw=] [rtf=F]" >&2; exit 2; }
+[ -n "$world" ] || { echo "usage: gazebo_server.sh WORLD [model=SDF name=NAME x= y= yaw=] [rtf=F] [log=FILE]" >&2; exit 2; }
 
-xvfb_pid="" server_pid=""
+xvfb_pid="" server_pid="" tmp_world=""
 stop() {
   if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
     kill -INT "$server_pid" 2>/dev/null
@@ -40,6 +41,7 @@ stop() {
     wait "$server_pid" 2>/dev/null
   fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  [ -n "$tmp_world" ] && rm -f "$tmp_world"
 }
 trap 'stop; exit 0' INT TERM
 trap stop EXIT
@@ -63,44 +65,33 @@ fi
 
 # Each server its own Gazebo master port, so that several can run side by side.
 if [ -z "${GAZEBO_MASTER_URI:-}" ]; then
-  port=$((11345 + RANDOM % 2000))
-  export GAZEBO_MASTER_URI="http://localhost:$port"
+  export GAZEBO_MASTER_URI="http://localhost:$((11345 + RANDOM % 2000))"
 fi
-
-# The Gazebo master's address for gzclient and gz (gazebo_client.sh reads it).
 rosparam set /gazebo/master_uri "$GAZEBO_MASTER_URI" >/dev/null 2>&1 || true
+
+# The world as a copy: the robot goes in as an <include> of its model folder (there from the
+# first step, and a world reset returns it to this pose), and the update rate is set there.
+tmp_world="$(mktemp /tmp/vesk_world_XXXXXX.world)"
+include=""
+if [ -n "$model" ]; then
+  include="<include><uri>file://$(cd "$(dirname "$model")" && pwd)</uri><name>$name</name><pose>$x $y 0 0 0 $yaw</pose></include>"
+fi
+rate=""
+[ -n "$rtf" ] && rate=$(awk -v f="$rtf" 'BEGIN { printf "%d", f * 1000 }')
+awk -v inc="$include" -v rate="$rate" '
+  rate != "" { sub(/<real_time_update_rate>[^<]*</, "<real_time_update_rate>" rate "<") }
+  /<\/world>/ && inc != "" && !done { print "    " inc; done = 1 }
+  { print }' "$world" > "$tmp_world"
+
+# No sound card (a server, a container): OpenAL gets its null device instead of an error.
+[ -e /dev/snd ] || export ALSOFT_DRIVERS="${ALSOFT_DRIVERS:-null}"
 
 if [ -n "$log" ]; then
   : > "$log"
   exec > >(tee -a "$log") 2>&1
 fi
-gzserver --verbose -s libvesk_gazebo_system.so "${extra[@]+"${extra[@]}"}" "$world" &
+gzserver --verbose -s libvesk_gazebo_system.so "${extra[@]+"${extra[@]}"}" "$tmp_world" &
 server_pid=$!
-
-if [ -n "$model" ]; then
-  spawned=0
-  for _ in $(seq 1 120); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    if gz model --spawn-file="$model" --model-name="$name" -x "$x" -y "$y" -Y "$yaw" >/dev/null 2>&1; then
-      spawned=1
-      break
-    fi
-    sleep 1
-  done
-  if [ "$spawned" = 1 ]; then
-    echo "gazebo_server: spawned \"$name\" from $model at ($x, $y, yaw $yaw)"
-  else
-    echo "gazebo_server: could not spawn \"$name\" into gzserver" >&2
-  fi
-fi
-if [ -n "$rtf" ] && kill -0 "$server_pid" 2>/dev/null; then
-  rate=$(awk -v f="$rtf" 'BEGIN { printf "%d", f * 1000 }')
-  if gz physics -u "$rate" >/dev/null 2>&1; then
-    echo "gazebo_server: update rate $rate per second (real-time factor $rtf)"
-  else
-    echo "gazebo_server: could not set the update rate" >&2
-  fi
-fi
 wait "$server_pid"
 status=$?
 server_pid=""
