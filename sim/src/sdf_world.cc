@@ -6,6 +6,7 @@
 #include <sdf/sdf.hh>
 
 #include "vesk_sim/console.h"
+#include "vesk_sim/sdf_compat.h"
 
 namespace vesk_sim {
 namespace {
@@ -234,7 +235,7 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
   sdf::Root root;
   const sdf::Errors errors = root.Load(path);
   if (!errors.empty()) fail("failed to read robot model \"" + path + "\": " + parser_errors(errors));
-  const sdf::Model* model = root.Model();
+  const sdf::Model* model = root_model(root);
   if (!model) fail("no model in \"" + path + "\"");
 
   RobotDesc robot;

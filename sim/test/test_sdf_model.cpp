@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "vesk_sim/sdf_compat.h"
+
 namespace {
 
 const std::string kModel = std::string(VESK_SIM_SOURCE_DIR) + "/models/vesk/model.sdf";
@@ -48,7 +50,7 @@ class RobotModel : public ::testing::Test {
     const sdf::Errors errors = root.Load(kModel);
     for (const auto& e : errors) ADD_FAILURE() << e.Message();
     ASSERT_TRUE(errors.empty());
-    model = root.Model();
+    model = vesk_sim::root_model(root);
     ASSERT_NE(model, nullptr);
     names = collect(*model);
   }
