@@ -17,7 +17,8 @@
 //     sensor frame; sonars and cliff sensors by ray casting (robots do not see themselves);
 //     cameras by the software renderer, which also draws the other robots and the
 //     robot's own links.
-//     A sensor report whose plug-in callback throws is dropped with one warning per sensor.
+//     A sensor callback of a plug-in that throws ends the process (std::terminate), as
+//     it ends gzserver.
 // The world's update-end event (the plug-ins' ticks) follows the physics, as in Gazebo.
 #pragma once
 
