@@ -31,8 +31,8 @@ mkdir -p "$ROS_HOME"
 gazebo_rtf() {  # configuration folder
   local port=$((12000 + RANDOM % 2000)) log uri="" pid factor
   log="$(mktemp)"
-  VESK_DIR_CONFIG="$1" ROS_MASTER_URI="http://localhost:$port" \
-    roslaunch -p "$port" "$here/gazebo_bench.launch" >"$log" 2>&1 &
+  ROS_MASTER_URI="http://localhost:$port" \
+    roslaunch -p "$port" "$here/gazebo_bench.launch" config:="$1" >"$log" 2>&1 &
   pid=$!
   for _ in $(seq 1 120); do
     uri="$(ROS_MASTER_URI="http://localhost:$port" rosparam get /gazebo/master_uri 2>/dev/null || true)"
