@@ -224,7 +224,9 @@ if [ "$sync" = 1 ]; then
   mkdir -p "$ROOT$ws"
   say "syncing $src -> $ROOT$ws"
   # Build folders are the root's own (they hold binaries for Debian 11); reports stay outside.
-  rsync -a --delete --exclude='/build*/' --exclude='/vesk_report_*/' "$src/" "$ROOT$ws/"
+  # Changed files get the time of the copy (not their own), so that make rebuilds what
+  # depends on them even when the root's build is newer than the edit.
+  rsync -rlpgoD --checksum --delete --exclude='/build*/' --exclude='/vesk_report_*/' "$src/" "$ROOT$ws/"
 fi
 
 [ $# -eq 0 ] && exit 0
