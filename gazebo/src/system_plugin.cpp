@@ -61,7 +61,8 @@ class VESK_SystemPlugin : public SystemPlugin {
       int argc = 0;
       ros::init(argc, nullptr, "gazebo", ros::init_options::NoSigintHandler);
     }
-    world_conn_ = event::Events::ConnectWorldCreated([this](const std::string& name) { OnWorldCreated(name); });
+    world_conn_ =
+        event::Events::ConnectWorldCreated([this](const std::string& name) { OnWorldCreated(name); });
   }
 
  private:
@@ -87,9 +88,10 @@ class VESK_SystemPlugin : public SystemPlugin {
                                                  [this](const std_msgs::Empty::ConstPtr&) { ResetWorld(); });
     spinner_ = std::make_unique<ros::AsyncSpinner>(1, &queue_);
     spinner_->start();
-    update_conn_ = event::Events::ConnectWorldUpdateBegin([this](const common::UpdateInfo& info) { OnUpdate(info); });
-    gzmsg << "vesk_gazebo_system: /clock, /gazebo/reset_world and ground-truth poses for world [" << name << "]"
-          << std::endl;
+    update_conn_ =
+        event::Events::ConnectWorldUpdateBegin([this](const common::UpdateInfo& info) { OnUpdate(info); });
+    gzmsg << "vesk_gazebo_system: /clock, /gazebo/reset_world and ground-truth poses for world [" << name
+          << "]" << std::endl;
   }
 
   bool OnResetService(std_srvs::Empty::Request&, std_srvs::Empty::Response&) {
@@ -148,7 +150,8 @@ class VESK_SystemPlugin : public SystemPlugin {
       if (it == pose_pubs_.end()) {
         const std::string topic = "/gazebo/" + model->GetName() + "/pose";
         if (!ros::names::validate(topic, topic_error_)) continue;
-        it = pose_pubs_.emplace(model->GetName(), nh_->advertise<geometry_msgs::PoseStamped>(topic, 10)).first;
+        it =
+            pose_pubs_.emplace(model->GetName(), nh_->advertise<geometry_msgs::PoseStamped>(topic, 10)).first;
       }
       const ignition::math::Pose3d p = link->WorldPose();
       geometry_msgs::PoseStamped m;

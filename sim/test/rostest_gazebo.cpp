@@ -366,7 +366,8 @@ TEST(GazeboCameras, PublishImagesOfTheWorldAtTheirRate) {
   for (const char* cam : {"caml", "camr"}) {
     const auto& frames = images[cam];
     ASSERT_FALSE(frames.empty()) << cam;
-    EXPECT_GT(frames.size() / seconds, 15.0 * 0.8) << cam << ": " << frames.size() << " in " << seconds << " s";
+    EXPECT_GT(frames.size() / seconds, 15.0 * 0.8)
+        << cam << ": " << frames.size() << " in " << seconds << " s";
     // an image of the arena, not of nothing: its pixels differ
     const auto& img = *frames.back();
     std::map<uint8_t, int> levels;
