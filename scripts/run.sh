@@ -3,6 +3,36 @@
 # demo (or, where the simulator is not built, a ROS master with the nodes).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# sim=gazebo: the same demo in real Gazebo 11 (headless gzserver). Where Gazebo 11 is not
+# installed, it runs in the Debian 11 root of scripts/gazebo11.sh (made on first use), and
+# the report folder is written straight to this machine's disk.
+sim=""
+args=()
+for a in "$@"; do
+  case "$a" in
+    sim=*) sim="${a#sim=}" ;;
+    *) args+=("$a") ;;
+  esac
+done
+case "$sim" in
+  "" | vesk_sim) sim="" ;;
+  gazebo) ;;
+  *) echo "run: unknown simulator \"$sim\" (sim=gazebo or sim=vesk_sim)" >&2; exit 2 ;;
+esac
+if [ "$sim" = gazebo ] && [ -z "${VESK_IN_GAZEBO_ROOT:-}" ] && ! gzserver --version 2>/dev/null | grep -q "version 11\."; then
+  report=""
+  rest=()
+  for a in "${args[@]+"${args[@]}"}"; do
+    case "$a" in report=*) report="${a#report=}" ;; *) rest+=("$a") ;; esac
+  done
+  [ -n "$report" ] || report="vesk_report_$(date +%Y%m%d-%H%M%S)"
+  case "$report" in /*) ;; *) report="$PWD/$report" ;; esac
+  mkdir -p "$report"
+  exec bash "$root/scripts/gazebo11.sh" --bind "$report" -- \
+    bash scripts/run.sh sim=gazebo "${rest[@]+"${rest[@]}"}" report="$report"
+fi
+set -- "${args[@]+"${args[@]}"}"
+[ "$sim" = gazebo ] && set -- "$@" sim=gazebo
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 build="${VESK_BUILD_DIR:-$root/build}"

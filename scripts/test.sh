@@ -4,18 +4,28 @@
 #   scripts/test.sh               normal build in build/
 #   scripts/test.sh --sanitize    AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   scripts/test.sh -R <regex>    only the tests whose names match
+#   scripts/test.sh --gazebo      against real Gazebo 11 (with the tests in gzserver): natively
+#                                 where Gazebo 11 is installed, else in the Debian 11 root of
+#                                 scripts/gazebo11.sh (made on first use)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_args=(--tests)
 ctest_args=()
+gazebo=0
+all_args=("$@")
 while [ $# -gt 0 ]; do
   case "$1" in
     --sanitize) build_args+=(--sanitize) ;;
     -R) ctest_args+=(-R "$2"); shift ;;
+    --gazebo) gazebo=1 ;;
     *) echo "test: unknown option $1" >&2; exit 2 ;;
   esac
   shift
 done
+
+if [ "$gazebo" = 1 ] && [ -z "${VESK_IN_GAZEBO_ROOT:-}" ] && ! gzserver --version 2>/dev/null | grep -q "version 11\."; then
+  exec bash "$root/scripts/gazebo11.sh" -- bash scripts/test.sh "${all_args[@]}"
+fi
 
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" "${build_args[@]}"

@@ -16,6 +16,9 @@ namespace gazebo {
 
 namespace {
 
+constexpr const char* kBodyLink = "vesk_body::body";
+constexpr const char* kHeadLink = "vesk_head::head";
+
 constexpr double kDefaultKinematicCmd[4] = {static_cast<double>(-0.10471976f),
                                             static_cast<double>(0.5934119f), 0.0, 0.0};
 
@@ -52,6 +55,27 @@ const BoolKey kBoolKeys[] = {
     {"use_hw_clock", &SimParameters::use_hw_clock},
     {"enable_speaker", &SimParameters::enable_speaker},
 };
+
+// The models nested in `model`, at any depth, each before the models nested in it.
+void CollectNestedModels(const physics::ModelPtr& model, physics::Model_V* out) {
+  for (const physics::ModelPtr& nested : model->NestedModels()) {
+    if (!nested) continue;
+    out->push_back(nested);
+    CollectNestedModels(nested, out);
+  }
+}
+
+// A link of `model` or of a model nested in it, by its name relative to `model`
+// ("vesk_body::body"). A Gazebo model finds only its own links, by leaf or scoped name, so
+// each model of the tree is asked for the full scoped name.
+physics::LinkPtr FindLink(const physics::ModelPtr& model, const physics::Model_V& nested,
+                          const std::string& relative_name) {
+  const std::string scoped = model->GetScopedName() + "::" + relative_name;
+  if (physics::LinkPtr link = model->GetLink(scoped)) return link;
+  for (const physics::ModelPtr& m : nested)
+    if (physics::LinkPtr link = m->GetLink(scoped)) return link;
+  return physics::LinkPtr();
+}
 
 }  // namespace
 
@@ -224,11 +248,16 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
       std::cout << os::cout_global_elapsed() << "\t" << b.key << ": " << (par.*b.field ? "true" : "false")
                 << std::endl;
 
-  // 4, 5, 6. model and sensor count
+  // 4, 5, 6. model and sensor count. Gazebo gives every nested model ("vesk_body",
+  // "vesk_head", ...) its own links, sensor count and joint controller: the robot is the
+  // model with all the models nested in it.
   if (!_model) os::fail("no model given to Load");
   state.model = _model;
   robot_name = _model->GetName();
+  physics::Model_V nested;
+  CollectNestedModels(_model, &nested);
   state.sensor_count = _model->GetSensorCount();
+  for (const physics::ModelPtr& m : nested) state.sensor_count += m->GetSensorCount();
   if (verbosity > 1) {
     std::cout << os::cout_global_elapsed() << "GetSensorCount(): " << state.sensor_count << std::endl;
     std::cout << os::cout_global_elapsed() << "SensorManager: "
@@ -278,9 +307,18 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   // 8. camera rates
   ApplyCameraRates();
 
-  // 9, 10. joints
+  // 9, 10. joints. The joints of nested models are handed to the model's own controller
+  // (under their scoped names), which then drives every joint of the robot.
   state.joint_controller = _model->GetJointController();
   if (!state.joint_controller) os::fail("failed to get joint controller");
+  {
+    const std::map<std::string, physics::JointPtr> own = state.joint_controller->GetJoints();
+    for (const physics::ModelPtr& m : nested) {
+      for (const physics::JointPtr& j : m->GetJoints()) {
+        if (j && !own.count(j->GetScopedName())) state.joint_controller->AddJoint(j);
+      }
+    }
+  }
   const std::map<std::string, physics::JointPtr> joints = state.joint_controller->GetJoints();
   if (joints.size() > VESK_JOINT_COUNT_SIM) os::fail("joint.size() > VESK_JOINT_COUNT_SIM");
   for (const auto& j : joints) {
@@ -302,8 +340,12 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   }
 
   // 11. links
-  state.link_body = _model->GetLink("vesk_body::body");
-  state.link_head = _model->GetLink("vesk_head::head");
+  state.link_body = FindLink(_model, nested, kBodyLink);
+  state.link_head = FindLink(_model, nested, kHeadLink);
+  if (verbosity > 0) {
+    if (!state.link_body) os::warn(std::string("link not found: ") + kBodyLink + " (no body pose)");
+    if (!state.link_head) os::warn(std::string("link not found: ") + kHeadLink);
+  }
 
   // 12, 13. controllers and the world-update event
   ConfigureControllers();

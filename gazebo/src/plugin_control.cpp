@@ -51,6 +51,9 @@ void VESK_ModelPlugin::ConfigureControllers() {
   if (verbosity > 1)
     std::cout << os::cout_global_elapsed() << "cosmetic P/D: " << g.wheel.P << ", " << g.wheel.D << std::endl;
   configure(kCosmeticJoints, 6, g.wheel);
+  // The head camera calibration joint is only looked up (no gains, no target); its absence
+  // is said all the same.
+  if (!state.joint[12] && verbosity > 0) os::warn("joint not found: HEAD_CAMERA_CALIB");
 }
 
 void VESK_ModelPlugin::SetPID(const std::string& suffix, double P, double D) {

@@ -31,7 +31,7 @@ RobotWorld::RobotWorld(const RobotOptions& opt) : options(opt) {
   world = gs::CreateWorld("default", opt.step);
   model = gs::AddModel(world, opt.robot, opt.joint_controller);
   body = gs::AddLink(model, "vesk_body::body");
-  head = gs::AddLink(model, "vesk_head::head");
+  head = gs::AddLink(model, opt.head_link);
   tail = gs::AddLink(model, "vesk_tail::tail");
   for (const char* j : kRobotJoints) {
     bool skip = false;
@@ -81,7 +81,17 @@ double RobotWorld::Target(const std::string& suffix) const {
   return t;
 }
 
-gs::JointPtr RobotWorld::JointPtr(const std::string& suffix) const { return model->GetJoint(Joint(suffix)); }
+namespace {
+// A joint of the model or of a model nested in it, by scoped name.
+gs::JointPtr FindJoint(const gs::ModelPtr& m, const std::string& scoped) {
+  if (gs::JointPtr j = m->GetJoint(scoped)) return j;
+  for (const gs::ModelPtr& nested : m->NestedModels())
+    if (gs::JointPtr j = FindJoint(nested, scoped)) return j;
+  return gs::JointPtr();
+}
+}  // namespace
+
+gs::JointPtr RobotWorld::JointPtr(const std::string& suffix) const { return FindJoint(model, Joint(suffix)); }
 
 void RobotWorld::StepTick() {
   const double dt = world->Physics()->GetMaxStepSize();

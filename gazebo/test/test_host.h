@@ -21,12 +21,13 @@ struct RobotOptions {
   std::string robot = "vesk";
   double step = 0.001;  // [s] physics step
   bool joint_controller = true;
-  bool developer_joint = false;           // adds "<robot>::dev_fix_body_to_world"
-  std::vector<std::string> extra_joints;  // further joints (relative names)
-  std::vector<std::string> skip_joints;   // suffixes of kRobotJoints left out
-  bool narrow_eyes_first = false;         // registers "eye_l_narrow" before "eye_l"
-  unsigned extra_sensors = 0;             // further IMUs on the body link
-  bool gaze = true;                       // false: the head has no gaze camera
+  bool developer_joint = false;               // adds "<robot>::dev_fix_body_to_world"
+  std::vector<std::string> extra_joints;      // further joints (relative names)
+  std::vector<std::string> skip_joints;       // suffixes of kRobotJoints left out
+  bool narrow_eyes_first = false;             // registers "eye_l_narrow" before "eye_l"
+  unsigned extra_sensors = 0;                 // further IMUs on the body link
+  bool gaze = true;                           // false: the head has no gaze camera
+  std::string head_link = "vesk_head::head";  // link that carries the head's sensors
   unsigned eye_width = 1280, eye_height = 720;
 };
 

@@ -107,6 +107,20 @@ TEST(PluginLoad, NonPositivePhysicsStepFails) {
   }
 }
 
+TEST(PluginLoad, LinksOfNestedModelsAreFoundAndAMissingOneIsSaid) {
+  // The body and head links lie in the nested models "vesk_body" and "vesk_head"; this
+  // model's head link has another name. (The zero step ends Load after the link lookup.)
+  MakeConfigDir("load", "");
+  RobotOptions o;
+  o.step = 0.0;
+  o.head_link = "vesk_head::skull";
+  RobotWorld w(o);
+  std::string out;
+  LoadFailure(w, &out);
+  EXPECT_NE(std::string::npos, out.find("**** WARNING **** \n\tlink not found: vesk_head::head\n")) << out;
+  EXPECT_EQ(std::string::npos, out.find("link not found: vesk_body::body")) << out;
+}
+
 TEST(PluginLoad, DefaultsWithoutParameterFile) {
   MakeConfigDir("load", "");
   RobotOptions o;

@@ -1,6 +1,6 @@
 // The model plug-in with a "simulation_parameters" file and a real ROS master (rostest):
 // the platform tick clock as time stamp source, wide-angle eyes, frame entries applied in
-// file order, disabled sensors, the speaker turned off and a joint the model lacks.
+// file order, disabled sensors, the speaker turned off and joints the model lacks.
 #include <gtest/gtest.h>
 #include <std_msgs/Int16MultiArray.h>
 
@@ -35,13 +35,14 @@ TEST(PluginRosParams, LoadsWithParametersAndWarnsOfAMissingJoint) {
                 "frame=720p@5\n"
                 "frame=360s\n");
   RobotOptions o;
-  o.skip_joints = {"::vesk_tail::tail_gmbl_tail"};
+  o.skip_joints = {"::vesk_tail::tail_gmbl_tail", "::vesk_head::head_camera_calib"};
   g_world.reset(new RobotWorld(o));
   g_plugin.reset(new gs::ModelPluginInstance(PluginLibrary(), "vesk_gazebo"));
   testing::internal::CaptureStdout();
   g_plugin->Load(g_world->model);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(std::string::npos, out.find("**** WARNING **** \n\tjoint not found: TAIL_GMBL_TAIL\n")) << out;
+  EXPECT_NE(std::string::npos, out.find("**** WARNING **** \n\tjoint not found: HEAD_CAMERA_CALIB\n")) << out;
   EXPECT_EQ(std::string::npos, out.find("saw developer joint"));
   EXPECT_NE(std::string::npos, out.find("\tuse_hw_clock: true\n"));
   EXPECT_FALSE(gs::JointPid(g_world->model, g_world->Joint("::vesk_tail::tail_gmbl_tail"), nullptr));

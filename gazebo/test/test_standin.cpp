@@ -5,6 +5,7 @@
 #include <gazebo_standin/host.hh>
 #include <memory>
 #include <sdf/sdf.hh>
+#include <stdexcept>
 
 namespace gs = gazebo_standin;
 using namespace gazebo;
@@ -28,20 +29,67 @@ struct StandinTest : ::testing::Test {
 
 TEST_F(StandinTest, NamesAndTree) {
   EXPECT_EQ("vesk", model->GetName());
+  EXPECT_EQ("body", body->GetName());
   EXPECT_EQ("vesk::vesk_body::body", body->GetScopedName());
   EXPECT_EQ("default::vesk::vesk_body::body", body->GetScopedName(true));
-  EXPECT_EQ(body, model->GetLink("vesk_body::body"));
-  EXPECT_EQ(head, model->GetLink("vesk::vesk_head::head"));
-  EXPECT_FALSE(model->GetLink("vesk_tail::tail"));
-  EXPECT_EQ(3u, model->GetChildCount());
-  EXPECT_FALSE(model->GetChild(3));
-  EXPECT_TRUE(model->GetChild(0)->HasType(physics::Base::LINK));
+  EXPECT_EQ(world, model->GetWorld());
   EXPECT_FALSE(model->HasType(physics::Base::LINK));
   EXPECT_TRUE(model->HasType(physics::Base::MODEL));
-  EXPECT_EQ(world, model->GetWorld());
-  auto joints = model->GetJointController()->GetJoints();
+  // The scopes are nested models, children of the model, each with its links and joints.
+  ASSERT_EQ(2u, model->GetChildCount());
+  EXPECT_FALSE(model->GetChild(2));
+  ASSERT_TRUE(model->GetChild(0)->HasType(physics::Base::MODEL));
+  const physics::ModelPtr nested_body = model->NestedModel("vesk_body");
+  ASSERT_TRUE(nested_body);
+  EXPECT_EQ(model->GetChild(0), nested_body);
+  EXPECT_EQ("vesk::vesk_body", nested_body->GetScopedName());
+  EXPECT_EQ(2u, model->NestedModels().size());
+  EXPECT_EQ(body->GetParent(), nested_body);
+  EXPECT_EQ(world, body->GetWorld());
+  EXPECT_EQ(wheel, nested_body->GetJoint("body_wheel_lh"));
+  EXPECT_TRUE(model->GetJoints().empty());
+}
+
+TEST_F(StandinTest, AModelFindsOnlyItsOwnLinks) {
+  // As in Gazebo 11: by leaf or scoped name, and never a link of a nested model.
+  EXPECT_FALSE(model->GetLink("vesk_body::body"));
+  EXPECT_FALSE(model->GetLink("vesk::vesk_body::body"));
+  EXPECT_FALSE(model->GetLink("body"));
+  const physics::ModelPtr nested_head = model->NestedModel("vesk_head");
+  EXPECT_EQ(head, nested_head->GetLink("head"));
+  EXPECT_EQ(head, nested_head->GetLink("vesk::vesk_head::head"));
+  EXPECT_FALSE(nested_head->GetLink("vesk_head::head"));
+  EXPECT_EQ(body, model->GetLink());  // canonical: the first nested model's
+}
+
+TEST_F(StandinTest, EachNestedModelHasItsOwnJointController) {
+  const physics::JointControllerPtr top = model->GetJointController();
+  const physics::JointControllerPtr nested = model->NestedModel("vesk_body")->GetJointController();
+  ASSERT_TRUE(top);
+  ASSERT_TRUE(nested);
+  EXPECT_NE(top, nested);
+  EXPECT_TRUE(top->GetJoints().empty());
+  const auto joints = nested->GetJoints();
   ASSERT_EQ(1u, joints.size());
   EXPECT_EQ("vesk::vesk_body::body_wheel_lh", joints.begin()->first);
+  EXPECT_FALSE(top->SetPositionTarget("vesk::vesk_body::body_wheel_lh", 1.0));
+}
+
+TEST_F(StandinTest, SensorCountIsTheModelsOwnLinks) {
+  gs::AddImuSensor(body, "acc_body", 50);
+  gs::AddSonarSensor(head, "sonar", 20);
+  gs::AddSonarSensor(gs::AddLink(model, "neck"), "neck_sonar", 20);
+  EXPECT_EQ(1u, model->GetSensorCount());
+  EXPECT_EQ(1u, model->NestedModel("vesk_body")->GetSensorCount());
+  EXPECT_EQ(1u, model->NestedModel("vesk_head")->GetSensorCount());
+}
+
+TEST_F(StandinTest, AnExceptionFromASensorCallbackEndsTheProcess) {
+  // Gazebo's sensor threads do not catch: the exception ends gzserver through terminate.
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  auto sonar = gs::AddSonarSensor(head, "sonar", 20);
+  event::ConnectionPtr c = sonar->ConnectUpdated([]() { throw std::runtime_error("callback failed"); });
+  EXPECT_DEATH(gs::UpdateSonar(sonar, 0.5), "terminate called after throwing");
 }
 
 TEST_F(StandinTest, ModelWithoutJointController) {
@@ -79,7 +127,9 @@ TEST_F(StandinTest, StepAdvancesExactTimeAndSignalsEvents) {
 }
 
 TEST_F(StandinTest, JointFollowsTargetOnlyWithPid) {
+  // The nested joint handed to the model's own controller, which then drives it.
   auto jc = model->GetJointController();
+  jc->AddJoint(wheel);
   const std::string name = "vesk::vesk_body::body_wheel_lh";
   EXPECT_FALSE(jc->SetPositionTarget("vesk::nope", 1.0));
   EXPECT_TRUE(jc->SetPositionTarget(name, 1.0));
@@ -102,7 +152,7 @@ TEST_F(StandinTest, JointFollowsTargetOnlyWithPid) {
 }
 
 TEST_F(StandinTest, PhysicsHookReplacesJointResponse) {
-  auto jc = model->GetJointController();
+  auto jc = model->NestedModel("vesk_body")->GetJointController();
   const std::string name = "vesk::vesk_body::body_wheel_lh";
   jc->SetPositionPID(name, common::PID(1));
   jc->SetPositionTarget(name, 1.0);
@@ -142,7 +192,7 @@ TEST_F(StandinTest, SensorsRegisterUpdateAndRemove) {
   auto imu = gs::AddImuSensor(body, "acc_body", 50);
   auto sonar = gs::AddSonarSensor(head, "sonar", 20);
   auto cam = gs::AddCameraSensor(head, "eye_l", 4, 2, 15, "wideanglecamera");
-  EXPECT_EQ(3u, model->GetSensorCount());
+  EXPECT_EQ(2u, model->NestedModel("vesk_head")->GetSensorCount());
   EXPECT_EQ("default::vesk::vesk_body::body::acc_body", imu->ScopedName());
   EXPECT_EQ("wideanglecamera", cam->Type());
   EXPECT_TRUE(std::dynamic_pointer_cast<sensors::WideAngleCameraSensor>(

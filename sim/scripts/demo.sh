@@ -4,11 +4,12 @@
 # running, drives it through the scripted demo and writes a report folder.
 #
 # Run from the repository root with the catkin workspace sourced (scripts/run.sh does both):
-#   bash sim/scripts/demo.sh [duration=20] [rtf=1] [robot=vesk] [report=DIR] [rviz=false]
+#   bash sim/scripts/demo.sh [duration=20] [rtf=1] [robot=vesk] [report=DIR] [rviz=false] [sim=gazebo]
 #   duration  simulated seconds of the demo
 #   rtf       real-time factor (0: as fast as possible)
 #   report    report folder (default ./vesk_report_<date>-<time>)
 #   rviz      true to watch the frame tree and the eye cameras in RViz
+#   sim       gazebo: real Gazebo 11 (gzserver, headless) instead of the headless simulator
 # kinemod's and vocalsynth's console output goes to the ROS log folder (~/.ros/log).
 set -eu
 
@@ -20,6 +21,7 @@ rtf=1
 robot="${VESK_ROBOT_NAME:-vesk}"
 report="$PWD/vesk_report_$(date +%Y%m%d-%H%M%S)"
 rviz=false
+sim=vesk_sim
 for word in "$@"; do
   case "$word" in
     duration=*) duration="${word#*=}" ;;
@@ -27,7 +29,8 @@ for word in "$@"; do
     robot=*) robot="${word#*=}" ;;
     report=*) report="${word#*=}" ;;
     rviz=*) rviz="${word#*=}" ;;
-    help|-h|--help) sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    sim=*) sim="${word#*=}" ;;
+    help|-h|--help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unrecognised argument \"$word\" (try: bash sim/scripts/demo.sh help)" >&2; exit 2 ;;
   esac
 done
@@ -45,7 +48,12 @@ set -u
 rm -f "$report/summary.txt"
 echo "vesk demo: robot \"$robot\", $duration simulated seconds at real-time factor $rtf"
 # The simulated robot with both nodes; roslaunch also starts the ROS master when none runs.
-roslaunch vesk_sim sim.launch robot:="$robot" rtf:="$rtf" rviz:="$rviz" nodes_output:=log &
+if [ "$sim" = gazebo ]; then
+  echo "vesk demo: in Gazebo 11 (gzserver)"
+  roslaunch vesk_sim gazebo.launch robot:="$robot" rtf:="$rtf" gui:=false nodes_output:=log &
+else
+  roslaunch vesk_sim sim.launch robot:="$robot" rtf:="$rtf" rviz:="$rviz" nodes_output:=log &
+fi
 launch_pid=$!
 stop_launch() {
   if kill -0 "$launch_pid" 2>/dev/null; then

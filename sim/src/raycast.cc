@@ -39,15 +39,20 @@ double ray_scene(const Scene& scene, const Vec3& origin, const Vec3& dir, double
   return best;
 }
 
-double sonar_range(const Scene& scene, const Pose& pose, double min_range, double max_range, double radius,
-                   int skip_owner) {
+double sonar_range(const Scene& scene, const Pose& pose, const Vec3& axis, double min_range, double max_range,
+                   double radius, int skip_owner) {
   const double half_angle = std::atan2(radius, max_range);
+  // Two unit vectors across the axis.
+  const Vec3 a = axis.normalized();
+  const Vec3 helper = std::fabs(a.x) < 0.9 ? Vec3(1, 0, 0) : Vec3(0, 1, 0);
+  const Vec3 u = a.cross(helper).normalized();
+  const Vec3 v = a.cross(u);
   double best = -1.0;
   auto cast = [&](double elevation, double azimuth) {
-    // Direction in the sensor frame: tilted off the x axis by `elevation`, around it by
+    // Direction in the sensor frame: tilted off the axis by `elevation`, around it by
     // `azimuth`.
-    const Vec3 local(std::cos(elevation), std::sin(elevation) * std::cos(azimuth),
-                     std::sin(elevation) * std::sin(azimuth));
+    const Vec3 local =
+        a * std::cos(elevation) + (u * std::cos(azimuth) + v * std::sin(azimuth)) * std::sin(elevation);
     const double t = ray_scene(scene, pose.pos, pose.rot.rotate(local), max_range, skip_owner);
     if (t >= 0.0 && (best < 0.0 || t < best)) best = t;
   };

@@ -6,6 +6,7 @@
 #include <sdf/sdf.hh>
 
 #include "vesk_sim/console.h"
+#include "vesk_sim/sdf_compat.h"
 
 namespace vesk_sim {
 namespace {
@@ -197,13 +198,44 @@ double subtree_inertia(const RobotDesc& robot, const JointDesc& joint) {
   return std::max(inertia, 1e-7);
 }
 
+// The joints in tree order from `root` (parents before children, breadth first; joints
+// tied to the world come first). A joint whose child is already placed while its parent
+// is not is turned round; `turns` counts them. Joints not reached are left out.
+std::vector<JointDesc> tree_order(std::vector<JointDesc> joints, size_t link_count, int root, size_t* turns) {
+  std::vector<bool> placed(link_count, false);
+  placed[root] = true;
+  std::vector<bool> used(joints.size(), false);
+  std::vector<JointDesc> order;
+  *turns = 0;
+  for (bool progress = true; progress;) {
+    progress = false;
+    for (size_t i = 0; i < joints.size(); ++i) {
+      if (used[i]) continue;
+      JointDesc& j = joints[i];
+      const bool parent_placed = j.parent < 0 || placed[j.parent];
+      if (!parent_placed && placed[j.child]) {
+        std::swap(j.parent, j.child);
+        j.axis0 = j.axis0 * -1.0;
+        ++*turns;
+      } else if (!parent_placed) {
+        continue;
+      }
+      if (placed[j.child] && j.parent >= 0) continue;  // both ends placed: a loop, left out
+      used[i] = progress = true;
+      placed[j.child] = true;
+      order.push_back(j);
+    }
+  }
+  return order;
+}
+
 }  // namespace
 
 RobotDesc load_robot(const std::string& path, const std::string& name) {
   sdf::Root root;
   const sdf::Errors errors = root.Load(path);
   if (!errors.empty()) fail("failed to read robot model \"" + path + "\": " + parser_errors(errors));
-  const sdf::Model* model = root.Model();
+  const sdf::Model* model = root_model(root);
   if (!model) fail("no model in \"" + path + "\"");
 
   RobotDesc robot;
@@ -234,27 +266,30 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
     is_child[j.child] = true;
     joints.push_back(j);
   }
-  for (size_t k = 0; k < robot.links.size() && robot.root < 0; ++k) {
-    if (!is_child[k]) robot.root = static_cast<int>(k);
-  }
-  if (robot.root < 0) fail("robot model \"" + path + "\" has no root link (joint loop)");
-
-  // Parents before children: breadth first from the root (and from the world).
-  std::vector<bool> placed(robot.links.size(), false);
-  placed[robot.root] = true;
-  std::vector<bool> used(joints.size(), false);
-  for (bool progress = true; progress;) {
-    progress = false;
-    for (size_t i = 0; i < joints.size(); ++i) {
-      if (used[i] || (joints[i].parent >= 0 && !placed[joints[i].parent])) continue;
-      used[i] = progress = true;
-      placed[joints[i].child] = true;
-      robot.joints.push_back(joints[i]);
+  // The root is a link that no joint names as its child. A joint may name its links the
+  // other way round from the tree seen from the root (a nested model's link can be a joint's
+  // parent but, for sdformat, not its child): such a joint is turned round, its axis
+  // negated so that its angle keeps its sense. Of several candidate roots, the one that
+  // turns the fewest joints round wins (the first on a tie).
+  std::vector<JointDesc> order;
+  size_t best_turns = 0;
+  for (size_t k = 0; k < robot.links.size(); ++k) {
+    if (is_child[k]) continue;
+    size_t turns = 0;
+    const std::vector<JointDesc> o = tree_order(joints, robot.links.size(), static_cast<int>(k), &turns);
+    if (o.size() != joints.size()) continue;
+    if (robot.root < 0 || turns < best_turns) {
+      robot.root = static_cast<int>(k);
+      best_turns = turns;
+      order = o;
     }
   }
-  if (robot.joints.size() != joints.size()) {
-    fail("robot model \"" + path + "\" has joints not connected to its root link");
+  if (robot.root < 0) {
+    const bool any_free = std::find(is_child.begin(), is_child.end(), false) != is_child.end();
+    fail("robot model \"" + path + "\" " +
+         (any_free ? "has joints not connected to its root link" : "has no root link (joint loop)"));
   }
+  robot.joints = order;
   for (JointDesc& j : robot.joints) j.params.inertia = subtree_inertia(robot, j);
 
   const sdf::ElementPtr elem = model->Element();

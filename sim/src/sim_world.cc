@@ -28,6 +28,21 @@ ignition::math::Pose3d to_ign(const Pose& p) {
   return ignition::math::Pose3d(p.pos.x, p.pos.y, p.pos.z, p.rot.w, p.rot.x, p.rot.y, p.rot.z);
 }
 
+// Measuring direction of a sonar in its sensor frame, as the Gazebo API defines it.
+const Vec3 kSonarAxis(gazebo_standin::kSonarAxis.X(), gazebo_standin::kSonarAxis.Y(),
+                      gazebo_standin::kSonarAxis.Z());
+
+// Position PIDs and targets of every joint controller of the model and of the models nested
+// in it (each model's controller drives the joints it holds), by joint scoped name.
+void collect_controls(const physics::ModelPtr& model, std::map<std::string, gazebo::common::PID>& pids,
+                      std::map<std::string, double>& targets) {
+  if (const physics::JointControllerPtr jc = model->GetJointController()) {
+    for (const auto& p : jc->GetPositionPIDs()) pids.insert(p);
+    for (const auto& t : jc->GetPositions()) targets.insert(t);
+  }
+  for (const physics::ModelPtr& nested : model->NestedModels()) collect_controls(nested, pids, targets);
+}
+
 bool file_exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -69,7 +84,6 @@ struct SimSensor {
   Vec3 p_prev, v_step, v_report;
   double t_report = 0.0;
   bool have_prev = false;
-  bool failed = false;  // a report has failed (warned once)
 };
 
 class SimRobot {
@@ -202,11 +216,11 @@ class SimRobot {
   }
 
   void drive_joints(double dt) {
-    // One copy of the controller's gains and targets per step (as Gazebo's controller
-    // reads them once per update), then each joint by its scoped name.
-    const physics::JointControllerPtr jc = model_->GetJointController();
-    const std::map<std::string, gazebo::common::PID> pids = jc->GetPositionPIDs();
-    const std::map<std::string, double> targets = jc->GetPositions();
+    // One copy of the controllers' gains and targets per step (as Gazebo's controllers
+    // read them once per update), then each joint by its scoped name.
+    std::map<std::string, gazebo::common::PID> pids;
+    std::map<std::string, double> targets;
+    collect_controls(model_, pids, targets);
     for (size_t j = 0; j < desc_.joints.size(); ++j) {
       const JointDesc& jd = desc_.joints[j];
       if (jd.type != "revolute" && jd.type != "continuous") continue;
@@ -475,7 +489,7 @@ void SimWorld::physics(double dt) {
       }
       if (!s.sonar) continue;
       try {
-        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, s.desc.min_range, s.desc.max_range,
+        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, kSonarAxis, s.desc.min_range, s.desc.max_range,
                                                          s.desc.radius, robot->index()));
       } catch (const std::exception& e) {
         report_failure(s, e.what());

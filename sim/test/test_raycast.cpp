@@ -45,19 +45,27 @@ TEST(RayScene, NearestHitWithinRangeAndOwnRobotIgnored) {
 
 TEST(Sonar, ConeSeesTheNearestSurfaceAndReportsNoEchoAsDblMax) {
   const Scene s = floor_and_wall();
-  // Looking at the wall 1 m away, level, 0.3 m above the floor: the cone (half angle
-  // atan(0.3 / 2)) does not reach the floor before the wall.
-  const Pose level(Vec3(0.95, 0, 0.3), Quat());
-  EXPECT_NEAR(sonar_range(s, level, 0.03, 2.0, 0.3, -2), 1.0, 0.02);
+  const Vec3 down(0, 0, -1);  // measuring axis in the sensor frame, as Gazebo's sonar
+  // Looking at the wall 1 m away, level, 0.3 m above the floor (the sensor's -z turned to
+  // +x): the cone (half angle atan(0.3 / 2)) does not reach the floor before the wall.
+  const Pose level = Pose::from_xyzrpy(0.95, 0, 0.3, 0, -M_PI / 2, 0);
+  EXPECT_NEAR(sonar_range(s, level, down, 0.03, 2.0, 0.3, -2), 1.0, 0.02);
   // Looking away from everything.
-  const Pose away = Pose::from_xyzrpy(0, 0, 0.3, 0, -M_PI / 2, 0);  // straight up
-  EXPECT_EQ(sonar_range(s, away, 0.03, 2.0, 0.3, -2), DBL_MAX);
-  // A cliff sensor 3 cm above the floor looking down.
-  const Pose down = Pose::from_xyzrpy(0, 0, 0.03, 0, M_PI / 2, 0);
-  EXPECT_NEAR(sonar_range(s, down, 0.005, 0.2, 0.01, -2), 0.03, 1e-6);
+  const Pose away = Pose::from_xyzrpy(0, 0, 0.3, 0, M_PI, 0);  // -z straight up
+  EXPECT_EQ(sonar_range(s, away, down, 0.03, 2.0, 0.3, -2), DBL_MAX);
   // Closer than the minimum range reads the minimum.
-  const Pose touching = Pose::from_xyzrpy(0, 0, 0.001, 0, M_PI / 2, 0);
-  EXPECT_NEAR(sonar_range(s, touching, 0.005, 0.2, 0.01, -2), 0.005, 1e-12);
+  const Pose touching(Vec3(0, 0, 0.001), Quat());
+  EXPECT_NEAR(sonar_range(s, touching, down, 0.005, 0.2, 0.01, -2), 0.005, 1e-12);
+}
+
+TEST(Sonar, MeasuresAlongTheSensorFramesMinusZ) {
+  // A cliff sensor 3 cm above the floor, its frame level: it sees the floor below, not the
+  // wall ahead along its x axis.
+  const Scene s = floor_and_wall();
+  const Pose level(Vec3(1.9, 0, 0.03), Quat());
+  EXPECT_NEAR(sonar_range(s, level, Vec3(0, 0, -1), 0.005, 0.2, 0.01, -2), 0.03, 1e-6);
+  // Any other axis works the same way.
+  EXPECT_NEAR(sonar_range(s, level, Vec3(1, 0, 0), 0.005, 0.2, 0.01, -2), 0.05, 1e-6);
 }
 
 TEST(Support, HighestTopBelowTheLimit) {

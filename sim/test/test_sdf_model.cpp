@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "vesk_sim/sdf_compat.h"
+
 namespace {
 
 const std::string kModel = std::string(VESK_SIM_SOURCE_DIR) + "/models/vesk/model.sdf";
@@ -48,7 +50,7 @@ class RobotModel : public ::testing::Test {
     const sdf::Errors errors = root.Load(kModel);
     for (const auto& e : errors) ADD_FAILURE() << e.Message();
     ASSERT_TRUE(errors.empty());
-    model = root.Model();
+    model = vesk_sim::root_model(root);
     ASSERT_NE(model, nullptr);
     names = collect(*model);
   }
@@ -125,9 +127,11 @@ TEST_F(RobotModel, WheelsHaveTheRobotsRadiusAndTrack) {
   EXPECT_NEAR(lh->RawPose().Pos().Y() - rh->RawPose().Pos().Y(), 0.164, 1e-9);
   EXPECT_NEAR(lh->RawPose().Pos().Z(), 0.045, 1e-9);
   ASSERT_GE(lh->CollisionCount(), 1u);
+  // A sphere touches the floor at one point in the wheel's mid-plane, so the track the
+  // robot turns on is exactly the wheels' distance.
   const sdf::Geometry* tyre = lh->CollisionByIndex(0)->Geom();
-  ASSERT_EQ(tyre->Type(), sdf::GeometryType::CYLINDER);
-  EXPECT_NEAR(tyre->CylinderShape()->Radius(), 0.045, 1e-9);
+  ASSERT_EQ(tyre->Type(), sdf::GeometryType::SPHERE);
+  EXPECT_NEAR(tyre->SphereShape()->Radius(), 0.045, 1e-9);
 }
 
 TEST_F(RobotModel, EveryLinkHasPositiveMassAndInertia) {

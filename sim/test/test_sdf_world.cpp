@@ -2,6 +2,7 @@
 // kinematics against the robot's published frame tree, and the world's scene boxes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -94,12 +95,53 @@ TEST(RobotDescription, ForwardKinematicsFollowsTheFrameTree) {
   expect_pose_near(world[head_link] * sensor(r, "eye_l_narrow")->pose, caml, 1e-5);
   expect_pose_near(world[head_link] * sensor(r, "eye_r_narrow")->pose, camr, 1e-5);
   expect_pose_near(world[head_link] * sensor(r, "eye_l")->pose, caml, 1e-5);
-  expect_pose_near(world[head_link] * sensor(r, "sonar")->pose,
-                   head * Pose::from_xyzrpy(0.082, 0, 0.035, 0, 0, 0), 1e-5);
+  // The sonar sits at the head_sonar frame and measures along its x axis, which is the -z
+  // axis of the sensor frame (Gazebo's sonar axis).
+  const Pose sonar = world[head_link] * sensor(r, "sonar")->pose;
+  const Pose head_sonar = head * Pose::from_xyzrpy(0.082, 0, 0.035, 0, 0, 0);
+  EXPECT_NEAR((sonar.pos - head_sonar.pos).norm(), 0.0, 1e-5);
+  EXPECT_NEAR(sonar.rot.rotate(Vec3(0, 0, -1)).dot(head_sonar.rot.rotate(Vec3(1, 0, 0))), 1.0, 1e-5);
   expect_pose_near(world[head_link] * sensor(r, "acc_head")->pose,
                    head * Pose::from_xyzrpy(0.05, 0.04, 0.025, 0, 0, 0), 1e-5);
   expect_pose_near(world[link_index(r, "vesk_body::body")] * sensor(r, "acc_body")->pose,
                    body * Pose::from_xyzrpy(-0.095, 0.048, 0.01, 0, 0, 0), 1e-5);
+}
+
+TEST(RobotDescription, StandsOnWheelsAndRearSupportAtEveryNeckPose) {
+  // At every neck pose within the joints' limits the centre of mass lies behind the wheel
+  // axle (the rear support carries the rest), and the deceleration that would tip the
+  // robot forward over its wheels is at least twice what the wheel motors can brake it by.
+  const RobotDesc r = load_robot(kModel);
+  double mass = 0.0;
+  for (const LinkDesc& l : r.links) mass += l.mass;
+  const JointDesc& wheel = r.joints[joint_index(r, "vesk_body::body_wheel_lh")];
+  const double max_braking = 2.0 * wheel.params.effort / wheel.anchor0.z / mass;  // [m/s^2]
+  const JointDesc& lift = r.joints[joint_index(r, "body_neck")];
+  const JointDesc& yaw = r.joints[joint_index(r, "neck_gmbl")];
+  const JointDesc& pitch = r.joints[joint_index(r, "gmbl_head")];
+  std::vector<double> q(r.joints.size(), 0.0);
+  std::vector<Pose> world;
+  double worst = -1.0;
+  for (int a = 0; a <= 8; ++a) {
+    for (int b = 0; b <= 4; ++b) {
+      for (int c = 0; c <= 4; ++c) {
+        q[joint_index(r, "body_neck")] = lift.params.lower + (lift.params.upper - lift.params.lower) * a / 8;
+        q[joint_index(r, "neck_gmbl")] = yaw.params.lower + (yaw.params.upper - yaw.params.lower) * b / 4;
+        q[joint_index(r, "gmbl_head")] =
+            pitch.params.lower + (pitch.params.upper - pitch.params.lower) * c / 4;
+        forward_kinematics(r, Pose(), q, world);
+        Vec3 com;
+        for (size_t k = 0; k < r.links.size(); ++k)
+          com += world[k].transform(r.links[k].com) * r.links[k].mass;
+        com = com * (1.0 / mass);
+        const double tipping = 9.81 * -com.x / com.z;  // [m/s^2]
+        EXPECT_LT(com.x, -0.02) << a << " " << b << " " << c;
+        EXPECT_GT(tipping, 2.0 * max_braking) << a << " " << b << " " << c;
+        worst = std::max(worst, com.x);
+      }
+    }
+  }
+  EXPECT_LT(worst, -0.02);
 }
 
 TEST(RobotDescription, WheelTurnsAboutItsAxle) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -34,12 +35,26 @@ gazebo::sensors::SensorPtr find_sensor(const std::string& scoped_part) {
   return nullptr;
 }
 
+// The model's joint controller with the joints of its nested models handed to it, as the
+// plug-in does (Gazebo gives each nested model a controller of its own).
+gazebo::physics::JointControllerPtr robot_controller(const gazebo::physics::ModelPtr& model) {
+  auto jc = model->GetJointController();
+  std::function<void(const gazebo::physics::ModelPtr&)> hand = [&](const gazebo::physics::ModelPtr& m) {
+    for (const auto& nested : m->NestedModels()) {
+      for (const auto& j : nested->GetJoints()) jc->AddJoint(j);
+      hand(nested);
+    }
+  };
+  hand(model);
+  return jc;
+}
+
 // Drives both wheels of robot `name` with the plug-in's wheel gains (1 ms step) at the
 // given rim speeds [m/s], integrating the position targets as the plug-in does.
 class WheelDriver {
  public:
   WheelDriver(const std::string& name, gazebo::physics::ModelPtr model) : name_(name), model_(model) {
-    auto jc = model_->GetJointController();
+    auto jc = robot_controller(model_);
     for (const char* side : {"lh", "rh"}) {
       jc->SetPositionPID(joint(side), gazebo::common::PID(2.0, 0.0, 0.04, 0.0, -0.0, 1.0, -1.0));
       jc->SetPositionTarget(joint(side), 0.0);
@@ -231,7 +246,7 @@ TEST_F(World, LightJointsSettleOnTheirTargetsUnderThePluginsGains) {
   // The plug-in's cosmetic and kinematic gains at a 1 ms step (proportional, derivative,
   // command limit): an eyelid weighs 5 g, so without armature its PID would chatter.
   auto w = make({RobotSpawn{"vesk", 0, 0, 0}});
-  auto jc = w->model(0)->GetJointController();
+  auto jc = robot_controller(w->model(0));
   const std::vector<std::tuple<std::string, double, double, double, double>> joints = {
       {"vesk::vesk_head::head_eyelid_lh", 2.0, 0.04, 1.0, -0.384},
       {"vesk::vesk_head::head_ear_rh", 2.0, 0.04, 1.0, 0.5},

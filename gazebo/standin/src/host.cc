@@ -24,21 +24,45 @@ class Access {
     if (with_controller) model->jointController = boost::make_shared<physics::JointController>(model);
     world->models.push_back(model);
   }
-  static void AdoptLink(const ModelPtr& model, const LinkPtr& link, const std::string& rel) {
-    link->name = rel;
+  // The model that holds the entity of a name relative to `model` ("vesk_body::body": the
+  // model "vesk_body" nested in `model`, made with its own joint controller when it is new),
+  // and the entity's leaf name.
+  static ModelPtr Owner(const ModelPtr& model, const std::string& relative_name, std::string* leaf) {
+    ModelPtr owner = model;
+    std::string rest = relative_name;
+    for (size_t cut = rest.find("::"); cut != std::string::npos; cut = rest.find("::")) {
+      const std::string scope = rest.substr(0, cut);
+      rest = rest.substr(cut + 2);
+      ModelPtr nested = owner->NestedModel(scope);
+      if (!nested) {
+        nested = boost::make_shared<physics::Model>(owner);
+        nested->name = scope;
+        nested->jointController = boost::make_shared<physics::JointController>(nested);
+        owner->children.push_back(nested);
+        owner->models.push_back(nested);
+      }
+      owner = nested;
+    }
+    *leaf = rest;
+    return owner;
+  }
+  static void AdoptLink(const ModelPtr& model, const LinkPtr& link, const std::string& leaf) {
+    link->name = leaf;
     link->world = model->world;
     model->children.push_back(link);
     model->links.push_back(link);
   }
-  static void AdoptJoint(const ModelPtr& model, const JointPtr& joint, const std::string& rel,
+  static void AdoptJoint(const ModelPtr& model, const JointPtr& joint, const std::string& leaf,
                          bool controlled) {
-    joint->name = rel;
+    joint->name = leaf;
     joint->world = model->world;
     model->children.push_back(joint);
     model->joints.push_back(joint);
     if (controlled && model->jointController) model->jointController->AddJoint(joint);
   }
   static void ReleaseModel(const ModelPtr& m) {
+    for (const ModelPtr& nested : m->models) ReleaseModel(nested);
+    m->models.clear();
     for (const physics::BasePtr& c : m->children) {
       c->parent.reset();
       c->world.reset();
@@ -99,9 +123,11 @@ class Access {
     if (!(dt > 0.0)) return;
     const double tau = w->jointTimeConstant > 0.0 ? w->jointTimeConstant : 0.005;
     const double a = 1.0 - std::exp(-dt / tau);
-    for (const ModelPtr& m : w->models) {
-      const physics::JointControllerPtr jc = m->jointController;
-      if (!jc) continue;
+    for (const ModelPtr& m : w->models) ModelJointResponse(m, a, dt);
+  }
+  // Every model, nested ones included, drives the joints its own controller holds.
+  static void ModelJointResponse(const ModelPtr& m, double a, double dt) {
+    if (const physics::JointControllerPtr jc = m->jointController) {
       std::lock_guard<std::mutex> lock(jc->mutex);
       for (const auto& t : jc->positions) {
         if (!jc->posPids.count(t.first)) continue;
@@ -113,6 +139,7 @@ class Access {
         j->second->velocity = step / dt;
       }
     }
+    for (const ModelPtr& nested : m->models) ModelJointResponse(nested, a, dt);
   }
 
   static void SetJoint(const JointPtr& j, double p, double v) {
@@ -149,9 +176,12 @@ class Access {
   }
   static bool Signal(const sensors::SensorPtr& s) {
     if (!s || s->removed || !s->active) return false;
-    s->updated.Signal();
+    RunSubscribers(*s);
     return true;
   }
+  // Gazebo runs sensor updates on its sensor threads, where an exception that escapes a
+  // subscriber ends the process (std::terminate); so does this.
+  static void RunSubscribers(sensors::Sensor& s) noexcept { s.updated.Signal(); }
   static void SetImu(const sensors::ImuSensorPtr& s, const ignition::math::Vector3d& a) {
     std::lock_guard<std::mutex> lock(s->mutex);
     s->linearAcc = a;
@@ -251,14 +281,18 @@ ModelPtr AddModel(const WorldPtr& world, const std::string& name, bool with_join
 }
 
 LinkPtr AddLink(const ModelPtr& model, const std::string& relative_name) {
-  LinkPtr l = boost::make_shared<physics::Link>(model);
-  Access::AdoptLink(model, l, relative_name);
+  std::string leaf;
+  const ModelPtr owner = Access::Owner(model, relative_name, &leaf);
+  LinkPtr l = boost::make_shared<physics::Link>(owner);
+  Access::AdoptLink(owner, l, leaf);
   return l;
 }
 
 JointPtr AddJoint(const ModelPtr& model, const std::string& relative_name, bool controlled) {
-  JointPtr j = boost::make_shared<physics::Joint>(model);
-  Access::AdoptJoint(model, j, relative_name, controlled);
+  std::string leaf;
+  const ModelPtr owner = Access::Owner(model, relative_name, &leaf);
+  JointPtr j = boost::make_shared<physics::Joint>(owner);
+  Access::AdoptJoint(owner, j, leaf, controlled);
   return j;
 }
 

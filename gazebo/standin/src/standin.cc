@@ -180,15 +180,15 @@ unsigned int Model::GetSensorCount() const { return sensorCount; }
 JointControllerPtr Model::GetJointController() { return jointController; }
 
 LinkPtr Model::GetLink(const std::string& _name) const {
-  if (_name == "canonical") return links.empty() ? LinkPtr() : links.front();
-  const std::string scoped = GetScopedName();
-  for (const LinkPtr& l : links) {
-    const std::string full = l->GetScopedName();
-    const std::string rel = full.substr(scoped.size() + 2);
-    const std::string::size_type cut = rel.rfind("::");
-    const std::string leaf = cut == std::string::npos ? rel : rel.substr(cut + 2);
-    if (_name == rel || _name == full || _name == leaf) return l;
+  if (_name == "canonical") {
+    if (!links.empty()) return links.front();
+    for (const ModelPtr& m : models) {
+      if (LinkPtr l = m->GetLink("canonical")) return l;
+    }
+    return LinkPtr();
   }
+  for (const LinkPtr& l : links)
+    if (l->GetScopedName() == _name || l->GetName() == _name) return l;
   return LinkPtr();
 }
 
@@ -196,6 +196,12 @@ JointPtr Model::GetJoint(const std::string& _name) {
   for (const JointPtr& j : joints)
     if (j->GetName() == _name || j->GetScopedName() == _name) return j;
   return JointPtr();
+}
+
+ModelPtr Model::NestedModel(const std::string& _name) const {
+  for (const ModelPtr& m : models)
+    if (m->GetName() == _name || m->GetScopedName() == _name) return m;
+  return ModelPtr();
 }
 
 World::World(const std::string& _name) : name(_name) {}

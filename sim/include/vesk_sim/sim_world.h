@@ -20,7 +20,9 @@
 //     world's worker threads (SimOptions::threads), each image handed to its sensor from
 //     the thread that drew it, one callback of a robot at a time; the step ends when all
 //     are done, and the images do not depend on the number of threads.
-//     A sensor report whose plug-in callback throws is dropped with one warning per sensor.
+//     A sensor callback of a plug-in that throws ends the process (std::terminate), as
+//     it ends gzserver; a sensor whose own measurement fails in the simulator is dropped
+//     with one warning.
 // The world's update-end event (the plug-ins' ticks) follows the physics, as in Gazebo.
 #pragma once
 

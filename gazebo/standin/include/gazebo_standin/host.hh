@@ -13,19 +13,29 @@
 //      beyond 9e9 s leaves the time unchanged);
 //   3. event::Events::worldUpdateBegin is signalled;
 //   4. physics: the world's physics hook if the host set one (SetPhysicsHook), otherwise
-//      the built-in joint response: every joint of every model whose joint controller holds
-//      a position PID and a position target moves towards the target as a first-order lag,
+//      the built-in joint response: every joint that the joint controller of its model (or
+//      of any model it is handed to) holds a position PID and a position target for moves
+//      towards the target as a first-order lag,
 //      pos += (target - pos) * (1 - exp(-dt / tau)), velocity = change / dt, with the time
 //      constant tau of SetJointTimeConstant (default 0.005 s). Links do not move by
 //      themselves; a host sets their poses (SetLinkWorldPose);
 //   5. event::Events::worldUpdateEnd is signalled (model plug-ins run their ticks here).
 // A paused world (World::SetPaused) still steps when told to; IsPaused reports the flag.
 //
+// Models: as in Gazebo 11, a name with scopes ("vesk_body::body") places the entity in a
+// nested model ("vesk_body" inside the model), which is a model of its own with its own
+// joint controller; the outer model's links, joints, joint controller and sensor count do
+// not include it.
+//
 // Sensors: the Add*Sensor functions create a sensor on a link and register it with the
 // sensor manager. Its scoped name is "<world>::<model>::<link path>::<name>" and it starts
 // active at the given update rate. Update* sets the reading and signals the sensor's update
 // event on the calling thread, but only when the sensor is active and not removed; they
 // return whether subscribers were signalled. Sensor readings may be set from any thread.
+// An exception that escapes a subscriber ends the process through std::terminate, as it
+// ends gzserver, whose sensor threads run these updates.
+// A sonar measures along the -z axis of its sensor frame (kSonarAxis), as Gazebo 11's does:
+// a host that computes ranges casts along that axis.
 //
 // Lifetime: a world and its models hold each other (as in Gazebo); DestroyWorld breaks the
 // links, unregisters the world's sensors and must be called when a host is done with a
@@ -71,16 +81,18 @@ void SetPhysicsHook(const WorldPtr& world, std::function<void(double)> hook);
 // ---- model, links, joints ----
 // A model named `name`; without a joint controller GetJointController() returns null.
 ModelPtr AddModel(const WorldPtr& world, const std::string& name, bool with_joint_controller = true);
-// A link of the model; `relative_name` may hold nested-model scopes ("vesk_body::body").
+// A link of the model; `relative_name` may hold nested-model scopes ("vesk_body::body"):
+// the link then belongs to that nested model, made on first use.
 LinkPtr AddLink(const ModelPtr& model, const std::string& relative_name);
-// A joint of the model (child of the model, like links); when `controlled` it is also added
-// to the model's joint controller under its scoped name "<model>::<relative_name>".
+// A joint of the model or of the nested model its scopes name (a child of that model, like
+// links); when `controlled` it is also added to that model's joint controller under its
+// scoped name "<model>::<relative_name>".
 JointPtr AddJoint(const ModelPtr& model, const std::string& relative_name, bool controlled = true);
 
 void SetJointPosition(const JointPtr& joint, double position, double velocity = 0.0);
 double JointVelocity(const JointPtr& joint);
-// Position target / PID the model's joint controller holds for a joint (by scoped name);
-// false when none was set.
+// Position target / PID that the model's own joint controller holds for a joint (by scoped
+// name); false when none was set.
 bool JointTarget(const ModelPtr& model, const std::string& scoped_name, double* target);
 bool JointPid(const ModelPtr& model, const std::string& scoped_name, gazebo::common::PID* pid);
 
@@ -94,6 +106,8 @@ ignition::math::Vector3d LinkAngularVelocity(const LinkPtr& link);
 unsigned int LinkResetCount(const LinkPtr& link);
 
 // ---- sensors ----
+// Measuring direction of a sonar in its sensor frame.
+const ignition::math::Vector3d kSonarAxis(0.0, 0.0, -1.0);
 // `type` "camera" or "wideanglecamera" (a WideAngleCameraSensor).
 gazebo::sensors::CameraSensorPtr AddCameraSensor(const LinkPtr& link, const std::string& name,
                                                  unsigned int width, unsigned int height, double update_rate,

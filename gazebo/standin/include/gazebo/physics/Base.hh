@@ -53,7 +53,7 @@ class Base : public boost::enable_shared_from_this<Base> {
  protected:
   void AddType(EntityType _type) { type |= _type; }
 
-  // Name relative to the parent; may hold "::" for entities of nested models.
+  // Name relative to the parent (a leaf name: nested models are entities of their own).
   std::string name;
   BasePtr parent;
   Base_V children;
