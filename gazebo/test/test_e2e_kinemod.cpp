@@ -52,8 +52,10 @@ TEST(EndToEnd, PushMovesTheSimulatedRobot) {
   p.pushvec.x = 0.2;
   double x = 0, y = 0;
   for (int tick = 0; tick < 75; ++tick) {
+    const unsigned answered = commands;
     push.publish(p);
-    ros::WallDuration(0.01).sleep();  // let kinemod answer with its cmd_vel
+    // kinemod answers every push with a velocity command; the interface takes it in at the tick.
+    ASSERT_TRUE(probe.WaitFor([&]() { return commands > answered; }, 10.0)) << "kinemod did not answer";
     const unsigned before = probe.packages;
     world.StepTick();
     ASSERT_TRUE(probe.WaitFor([&]() { return probe.packages > before; }, 3.0));

@@ -414,12 +414,13 @@ TEST(PluginRos, ResetStopsTheWheelsAndRestartsTheTickClock) {
   EXPECT_NE(123.0, g_world->Target(kLift));
 
   // The resize announcement is not repeated after a reset.
-  g_probe->Command("frame=360w");
-  for (int i = 0; i < 15; ++i) Tick();  // the drive command lapses as well
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(RenderEye(true, 1280, 720, 90));
+  g_probe->Command("frame=360w");
+  const bool resized =
+      TickUntil([&]() { return RenderEye(true, 1280, 720, 90) && g_probe->caml.width == 640u; });
   EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("resizing stream"));
-  EXPECT_EQ(640u, g_probe->caml.width);
+  ASSERT_TRUE(resized);
+  for (int i = 0; i < 15; ++i) Tick();  // the drive command lapses
 }
 
 TEST(PluginRos, NonFiniteWheelAngleDoesNotSpoilLaterSpeeds) {
