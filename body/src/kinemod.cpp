@@ -13,10 +13,11 @@
 #include <std_msgs/UInt32.h>
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_support/float_cast.h>
+#include <vesk_support/master_watch.h>
 #include <vesk_support/node.h>
 #include <vesk_support/os.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -57,20 +58,28 @@ uint32_t g_seq_out = 0;
 
 namespace {
 
-// Double to float without undefined behaviour: out-of-range values become
-// infinite (and are then refused by the push algorithm), NaN stays NaN.
-float to_float(double d) {
-  if (std::isnan(d)) return std::nanf("");
-  if (d > FLT_MAX) return INFINITY;
-  if (d < -FLT_MAX) return -INFINITY;
-  return static_cast<float>(d);
+// Out-of-range values become infinite and are then refused by the push algorithm.
+float3 to_float3(const geometry_msgs::Vector3& v) {
+  return {os::to_float(v.x), os::to_float(v.y), os::to_float(v.z)};
 }
 
-float3 to_float3(const geometry_msgs::Vector3& v) { return {to_float(v.x), to_float(v.y), to_float(v.z)}; }
+// A package whose joints are not the four of the body chain is dropped: any node may
+// publish on the topic, and one bad message must not stop the body. The warning comes
+// once per run of bad packages (they may come at the tick rate); a good package re-arms it.
+bool g_bad_package_told = false;
 
 void callback_sensors_package(const vesk2_msg::sensors_package::ConstPtr& msg) {
   os::ScopedLock lock(body_mutex);
-  if (msg->kinematic_joints.position.size() != 4) os::fail("input \"kinematic_joints\" wrong size");
+  const size_t n = msg->kinematic_joints.position.size();
+  if (n != 4) {
+    if (!g_bad_package_told && opt.log > 0) {
+      os::warn("input \"kinematic_joints\" wrong size (" + std::to_string(n) +
+               " positions, not 4): sensors package dropped");
+    }
+    g_bad_package_told = true;
+    return;
+  }
+  g_bad_package_told = false;
   g_sensors_received = true;
 }
 
@@ -144,7 +153,7 @@ void say(const char* line) { std::cout << os::cout_global_elapsed() << line << s
 // the sleep timer are still polled.
 void idle_wait_awake() { ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kAwakeIdleWaitS)); }
 
-void main_loop() {
+void main_loop(const MasterWatch& master_watch) {
   geometry_msgs::TwistStamped cmd_vel;
   std_msgs::Float32 fovea_speed;
   sensor_msgs::JointState joints;
@@ -155,6 +164,7 @@ void main_loop() {
   timer_idle.reset();
 
   while (node_running()) {
+    if (master_watch.restarted()) os::fail(MasterWatch::kNodeFailure);
     ros::spinOnce();
 
     if (g_pushes_ready) {
@@ -219,8 +229,10 @@ void run() {
   } forget;
 
   connect_topics();
+  // Watching from before the main loop is announced: a master replaced after that is noticed.
+  const MasterWatch master_watch(MasterWatch::kNodeEnds);
   say("entering main loop...");
-  main_loop();
+  main_loop(master_watch);
   say("...leaving main loop");
 }
 

@@ -291,6 +291,22 @@ void ResizeImage(const unsigned char* src, int w, int h, unsigned char* dst, int
     ResizeArea(src, w, h, dst, W, H);
 }
 
+const char* EyeFrameProblem(int w, int h, int W0, int H0, size_t buf_bytes) {
+  if (h != H0) {
+    if (H0 < 1 || h % H0 != 0 || h < H0) return "resize frame failed (height scale not integral)";
+    const int f = h / H0;
+    if (w % f != 0) return "resize frame failed (width scale not integral)";
+    w /= f;
+    h = H0;
+    if (static_cast<size_t>(w) * h * kPix > buf_bytes) return "frame too large for frame buffer";
+  }
+  if (w != W0) {
+    if (w < W0) return "crop frame failed (cropped larger than original)";
+    if (W0 < 0 || static_cast<size_t>(W0) * h * kPix > buf_bytes) return "frame too large for frame buffer";
+  }
+  return nullptr;
+}
+
 FrameImage FitEyeFrame(FrameImage in, int stream, int W0, int H0, unsigned char* resize_buf,
                        unsigned char* crop_buf, size_t buf_bytes, bool* reported) {
   FrameImage out = in;

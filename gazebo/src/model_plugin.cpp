@@ -3,6 +3,7 @@
 
 #include <vesk_support/qor.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -211,13 +212,14 @@ void VESK_ModelPlugin::ApplyCameraRates() {
   sensors::CameraSensor* cams[4] = {state.sensor.eye_l, state.sensor.eye_r, state.sensor.overhead,
                                     state.sensor.gaze};
   const int stream_of[4] = {0, 1, 0, 0};
-  // A negative or infinite rate (a frame specification accepts any number) is no frame
-  // rate: Gazebo would render such a camera without limit. The cameras of that stream stay
-  // off instead.
+  // A rate outside the bounds a camera can deliver (a frame specification accepts any number)
+  // is no frame rate: Gazebo would render such a camera at every physics step, or put its
+  // next frame out of reach. The cameras of that stream stay off instead; rates above the
+  // maximum run at the maximum.
   bool usable[2];
   for (int s = 0; s < 2; ++s) {
     const float rate = platform_pars.stream[s].stream_rate;
-    usable[s] = rate == 0.0f || (rate > 0.0f && std::isfinite(rate));
+    usable[s] = rate == 0.0f || (rate >= STREAM_RATE_MIN && std::isfinite(rate));
     if (!usable[s] && verbosity > 0) {
       std::ostringstream msg;
       msg << "camera stream " << s << " rate " << rate << " is not a frame rate (its cameras are turned off)";
@@ -226,7 +228,7 @@ void VESK_ModelPlugin::ApplyCameraRates() {
   }
   for (int i = 0; i < 4; ++i) {
     if (!cams[i]) continue;
-    const float rate = platform_pars.stream[stream_of[i]].stream_rate;
+    const float rate = std::min(platform_pars.stream[stream_of[i]].stream_rate, STREAM_RATE_MAX);
     if (rate != 0.0f && usable[stream_of[i]]) {
       cams[i]->SetUpdateRate(rate);
       cams[i]->SetActive(true);

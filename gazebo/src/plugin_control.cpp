@@ -154,11 +154,7 @@ void VESK_ModelPlugin::OnTick() {
 
   for (const std::string& cmd : d->commands) {
     if (cmd.compare(0, 6, "frame=") != 0 || cmd.size() < 6) continue;
-    {
-      os::ScopedLock lock(pars_lock);
-      VESK_NET_INTERF::parse_frame_spec(cmd.substr(6), &platform_pars);
-    }
-    ApplyCameraRates();
+    ApplyFrameCommand(cmd.substr(6));
   }
 
   SetPositions(d);

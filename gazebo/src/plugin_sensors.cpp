@@ -1,5 +1,7 @@
 // gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
+#include <cmath>
 #include <iostream>
+#include <sstream>
 
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/model_plugin.h"
@@ -74,24 +76,99 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
     if (stream == 0 || stream == 1) g = platform_pars.stream[stream].stream_geom;
     stamp = state.tick_stamp;
   }
+  // Frames that cannot be made or published are dropped here, said once per run of drops:
+  // nothing may raise out of a sensor callback.
+  std::string problem;
   if (stream == 0 || stream == 1) {
-    img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
-                                   state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
-                                   &reported_resize[stream]);
+    const char* p = vesk_gazebo::EyeFrameProblem(img.width, img.height, g.width, g.height,
+                                                 vesk_gazebo::kFrameBufferBytes);
+    if (p) problem = p;
   }
-  img = vesk_gazebo::TrimFrame(img);
-  if (img.width > 0xffff || img.height > 0xffff) os::fail("camera frame too large to publish");
-  VESK_MSG_FRAME frame{};
-  frame.seq = frame_seq[stream]++;
-  frame.stream_index = static_cast<uint8_t>(stream);
-  frame.flags = FRAME_FLAG_RAW;
-  frame.width = static_cast<uint16_t>(img.width);
-  frame.height = static_cast<uint16_t>(img.height);
-  frame.clock_aux = static_cast<uint32_t>(stamp);
-  frame.clock = stamp;
-  frame.size = FRAME_HEADER_BYTES + static_cast<uint32_t>(img.width) * img.height * 3;
-  frame.data = img.data;
-  state.interf->publish_frame(&frame);
+  try {
+    if (problem.empty() && (stream == 0 || stream == 1)) {
+      img = vesk_gazebo::FitEyeFrame(img, stream, g.width, g.height, state.frame_buffer[stream],
+                                     state.frame_buffer[2 + stream], vesk_gazebo::kFrameBufferBytes,
+                                     &reported_resize[stream]);
+    }
+    img = vesk_gazebo::TrimFrame(img);
+    if (problem.empty() && (img.width > 0xffff || img.height > 0xffff))
+      problem = "camera frame too large to publish";
+    if (problem.empty()) {
+      VESK_MSG_FRAME frame{};
+      frame.seq = frame_seq[stream]++;
+      frame.stream_index = static_cast<uint8_t>(stream);
+      frame.flags = FRAME_FLAG_RAW;
+      frame.width = static_cast<uint16_t>(img.width);
+      frame.height = static_cast<uint16_t>(img.height);
+      frame.clock_aux = static_cast<uint32_t>(stamp);
+      frame.clock = stamp;
+      frame.size = FRAME_HEADER_BYTES + static_cast<uint32_t>(img.width) * img.height * 3;
+      frame.data = img.data;
+      state.interf->publish_frame(&frame);
+    }
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  if (problem.empty()) {
+    frame_drop_told[stream] = false;
+    return;
+  }
+  if (!frame_drop_told[stream].exchange(true) && verbosity > 0) {
+    std::ostringstream msg;
+    msg << "camera frame of stream " << stream << " dropped: " << problem << " (" << s->ImageWidth() << " x "
+        << s->ImageHeight() << " image";
+    if (stream == 0 || stream == 1) msg << ", stream " << g.width << " x " << g.height;
+    msg << "); further frames dropped the same way are not reported";
+    os::warn(msg.str());
+  }
+}
+
+void VESK_ModelPlugin::ApplyFrameCommand(const std::string& spec) {
+  std::string refused;
+  {
+    os::ScopedLock lock(pars_lock);
+    const VESK_PLATFORM_PARS before = platform_pars;
+    VESK_NET_INTERF::parse_frame_spec(spec, &platform_pars);
+    std::ostringstream msg;
+    // Both streams take the rate of a specification (or stream 1 alone); it is said once.
+    bool rate_told = false;
+    for (int s = 0; s < 2; ++s) {
+      float& rate = platform_pars.stream[s].stream_rate;
+      if (rate > STREAM_RATE_MAX && std::isfinite(rate)) {
+        if (!rate_told) msg << "rate " << rate << " clamped to " << STREAM_RATE_MAX << " frames per second; ";
+        rate_told = true;
+        rate = STREAM_RATE_MAX;
+      } else if (rate != 0.0f && !(rate >= STREAM_RATE_MIN && rate <= STREAM_RATE_MAX)) {
+        msg << "rate " << rate << " refused (0, or " << STREAM_RATE_MIN << " to " << STREAM_RATE_MAX
+            << " frames per second); ";
+        platform_pars.stream[0].stream_rate = before.stream[0].stream_rate;
+        platform_pars.stream[1].stream_rate = before.stream[1].stream_rate;
+        break;
+      }
+    }
+    sensors::CameraSensor* eyes[2] = {state.sensor.eye_l, state.sensor.eye_r};
+    for (int s = 0; s < 2; ++s) {
+      const VESK_FRAME_GEOM& g = platform_pars.stream[s].stream_geom;
+      if (!eyes[s] || comp_frame_geom(g, before.stream[s].stream_geom)) continue;
+      const int w = static_cast<int>(eyes[s]->ImageWidth()), h = static_cast<int>(eyes[s]->ImageHeight());
+      if (vesk_gazebo::EyeFrameProblem(w, h, g.width, g.height, vesk_gazebo::kFrameBufferBytes)) {
+        msg << "frame size " << g.width << " x " << g.height << " refused: the eye cameras render " << w
+            << " x " << h << "; ";
+        platform_pars.stream[0].stream_geom = before.stream[0].stream_geom;
+        platform_pars.stream[1].stream_geom = before.stream[1].stream_geom;
+        break;
+      }
+    }
+    refused = msg.str();
+  }
+  if (refused.empty()) {
+    frame_spec_told = false;
+  } else {
+    if (!frame_spec_told && verbosity > 0)
+      os::warn("frame specification \"" + spec + "\": " + refused.substr(0, refused.size() - 2));
+    frame_spec_told = true;
+  }
+  ApplyCameraRates();
 }
 
 }  // namespace gazebo

@@ -1,6 +1,8 @@
 // ROS-free logic of the robot interface (see vesk_net/core.h).
 #include "vesk_net/core.h"
 
+#include <vesk_support/float_cast.h>
+
 #include <cmath>
 #include <iostream>
 
@@ -59,10 +61,27 @@ void Inbuf::init(uint32_t initial_flags, const VESK_TOOL_CONFIG* tool_config) {
   input_.flags = initial_flags;
 }
 
+bool Inbuf::all_finite(const float* values, size_t n, Topic topic, const char* what) {
+  bool finite = true;
+  for (size_t i = 0; i < n; ++i) finite = finite && std::isfinite(values[i]);
+  bool& told = not_finite_told_[topic];
+  if (finite) {
+    told = false;
+  } else {
+    if (!told && verbosity() > 0) os::warn(std::string(what) + ", ignoring input data");
+    told = true;
+  }
+  return finite;
+}
+
 void Inbuf::cmd_vel(double linear_x, double angular_z) {
   os::ScopedLock guard(lock_);
-  input_.body_vel[0] = static_cast<float>(linear_x);
-  input_.body_vel[1] = static_cast<float>(angular_z);
+  // A refused velocity does not refresh the wheel timeout: the wheels stop as if it had
+  // never come.
+  const float v[2] = {os::to_float(linear_x), os::to_float(angular_z)};
+  if (!all_finite(v, 2, kTopicCmdVel, "velocity not finite or too large in control/cmd_vel")) return;
+  input_.body_vel[0] = v[0];
+  input_.body_vel[1] = v[1];
   wheel_ttl_ = WHEEL_TTL_TICKS;
   control_ttl_ = CONTROL_TTL_TICKS;
 }
@@ -76,7 +95,11 @@ void Inbuf::kinematic_joints(const double* positions, size_t n) {
     }
     return;
   }
-  for (size_t i = 0; i < 4; ++i) input_.kinematic_joints[i] = static_cast<float>(positions[i]);
+  float p[4];
+  for (size_t i = 0; i < 4; ++i) p[i] = os::to_float(positions[i]);
+  if (!all_finite(p, 4, kTopicKinematic, "position not finite or too large in control/kinematic_joints"))
+    return;
+  for (size_t i = 0; i < 4; ++i) input_.kinematic_joints[i] = p[i];
   input_.joints_set = 255;
 }
 
@@ -89,6 +112,7 @@ void Inbuf::cosmetic_joints(const float* values, size_t n) {
     }
     return;
   }
+  if (!all_finite(values, 6, kTopicCosmetic, "position not finite in control/cosmetic_joints")) return;
   // Message order: droop, wag, left eyelid, right eyelid, left ear, right ear.
   static constexpr size_t kFromMessage[6] = {0, 1, 4, 5, 2, 3};
   for (size_t i = 0; i < 6; ++i) input_.cosmetic_joints[i] = values[kFromMessage[i]];
@@ -155,8 +179,40 @@ void Inbuf::flags(uint32_t value) {
   control_ttl_ = CONTROL_TTL_TICKS;
 }
 
+namespace {
+
+// How many commands split_commands makes of `text`.
+size_t count_commands(const std::string& text) {
+  if (text.empty()) return 0;
+  size_t n = 1;
+  for (size_t at = text.find(';'); at != std::string::npos; at = text.find(';', at + 1)) {
+    if (at + 1 < text.size()) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
 void Inbuf::command(const std::string& text) {
   os::ScopedLock guard(lock_);
+  const size_t count = count_commands(text);
+  std::string refused;
+  if (text.size() > COMMAND_TEXT_MAX) {
+    refused = "command text longer than " + std::to_string(COMMAND_TEXT_MAX) +
+              " characters in control/command, ignoring it";
+  } else if (count > COMMANDS_PER_MESSAGE_MAX) {
+    refused = "more than " + std::to_string(COMMANDS_PER_MESSAGE_MAX) +
+              " commands in one control/command message, ignoring it";
+  } else if (input_.commands.size() + count > COMMANDS_PER_TICK_MAX) {
+    refused = "more than " + std::to_string(COMMANDS_PER_TICK_MAX) +
+              " commands within one tick on control/command, ignoring the rest";
+  }
+  if (!refused.empty()) {
+    if (!command_refused_told_ && verbosity() > 0) os::warn(refused);
+    command_refused_told_ = true;
+    return;
+  }
+  command_refused_told_ = false;
   if (verbosity() > 1) std::cout << os::cout_global_elapsed() << "received command(s):" << std::endl;
   const size_t first = input_.commands.size();
   split_commands(text, input_.commands);

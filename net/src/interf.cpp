@@ -74,6 +74,7 @@ VESK_NET_INTERF::VESK_NET_INTERF(VESK_NET_CONFIG* net_config, VESK_TOOL_CONFIG* 
 
 VESK_NET_INTERF::~VESK_NET_INTERF() {
   if (mode_ == NET_MODE_ROS && ros_ != nullptr) {
+    ros_->stop_master_watch();
     if (--vesk::ros_interf_count == 0) ros::shutdown();
     delete ros_;
     ros_ = nullptr;

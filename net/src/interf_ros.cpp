@@ -37,6 +37,10 @@ VESK_NET_INTERF_ROS::VESK_NET_INTERF_ROS(VESK_NET_CONFIG* net_config, VESK_TOOL_
 
   publish();
   subscribe();
+  if (ros_interf_count == 0) {
+    master_watch_.reset(
+        new MasterWatch("; this robot cannot be reached until the simulator is started again"));
+  }
   ++ros_interf_count;
 }
 

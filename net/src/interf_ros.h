@@ -31,6 +31,7 @@
 #include <tf2_ros/transform_broadcaster.h>
 #include <vesk2_msg/BatteryState.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_support/master_watch.h>
 
 #include "vesk_net/core.h"
 #include "vesk_net/records.h"
@@ -148,6 +149,9 @@ class VESK_NET_INTERF_ROS {
   void callback_flags(const std_msgs::UInt32::ConstPtr& msg);
   void callback_command(const std_msgs::String::ConstPtr& msg);
 
+  // Ends the watch on the master (before ROS shuts down).
+  void stop_master_watch() { master_watch_.reset(); }
+
  private:
   int verbosity() const { return tool_config_->verbosity; }
   // Stamp of a platform clock reading (NET_FLAG_HW_CLOCK).
@@ -169,6 +173,10 @@ class VESK_NET_INTERF_ROS {
   ros::Subscriber sub_cmd_vel_, sub_kinematic_joints_, sub_cosmetic_joints_, sub_illum_,
       sub_tone_, sub_stream_, sub_flags_, sub_command_;
   Output output_;
+  // The first interface of a process watches the master it registered with and says once
+  // when a new master has replaced it (a simulator cannot end under its host; it keeps
+  // running, unreachable to new peers, until it is started again).
+  std::unique_ptr<MasterWatch> master_watch_;
 };
 
 }  // namespace vesk

@@ -193,6 +193,93 @@ TEST_F(InbufTest, CommandsReachPlatformOnce) {
   EXPECT_TRUE(in.exchange()->commands.empty());
 }
 
+// Any node may publish on control/command: beyond the bounds a message is dropped whole,
+// said once per run of dropped messages, and nothing of it is kept.
+TEST_F(InbufTest, CommandsBeyondTheBoundsAreDroppedWithOneWarning) {
+  size_t warnings = 0;
+  auto count = [&](const std::string& out) {
+    for (size_t at = out.find("**** WARNING **** "); at != std::string::npos;
+         at = out.find("**** WARNING", at + 1))
+      ++warnings;
+    return out;
+  };
+  const std::string out = count(captured([&] {
+    in.command(std::string(10000000, ';'));  // ten million empty commands
+    in.command(std::string(vesk::COMMAND_TEXT_MAX + 1, 'x'));
+    in.command("a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q");  // 17
+  }));
+  EXPECT_EQ(1u, warnings) << out;
+  EXPECT_TRUE(contains(out, "\tcommand text longer than 1024 characters in control/command, ignoring it\n"))
+      << out;
+  EXPECT_TRUE(in.exchange()->commands.empty());
+
+  // 16 commands of up to 1024 characters are taken, up to 64 commands within a tick; the
+  // next message that would go beyond is dropped, said again after the good ones.
+  const std::string sixteen =
+      "a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;" + std::string(vesk::COMMAND_TEXT_MAX - 30, 'p');
+  const std::string out2 = count(captured([&] {
+    for (int i = 0; i < 5; ++i) in.command(sixteen);
+  }));
+  EXPECT_EQ(2u, warnings) << out2;
+  EXPECT_TRUE(
+      contains(out2, "\tmore than 64 commands within one tick on control/command, ignoring the rest\n"))
+      << out2;
+  VESK_TICK_D* d = in.exchange();
+  EXPECT_EQ(64u, d->commands.size());
+  EXPECT_EQ(std::string(vesk::COMMAND_TEXT_MAX - 30, 'p'), d->commands.back());
+  in.command("frame=180p");
+  EXPECT_EQ((std::vector<std::string>{"frame=180p"}), in.exchange()->commands);
+}
+
+// Velocities and joint positions reach the platform as finite floats or not at all: NaN,
+// infinities and doubles beyond the float range (whose conversion would be undefined) drop
+// the message, said once per run of such messages on each topic.
+TEST_F(InbufTest, NonFiniteOrHugeControlValuesAreDropped) {
+  const double nan = std::nan(""), inf = INFINITY;
+  in.cmd_vel(0.2, -0.5);
+  const double pos[4] = {0.1, 0.2, 0.3, 0.4};
+  in.kinematic_joints(pos, 4);
+  const float cosmetic[6] = {1, 2, 3, 4, 5, 6};
+  in.cosmetic_joints(cosmetic, 6);
+  in.exchange();
+
+  const std::string out = captured([&] {
+    in.cmd_vel(nan, 0.0);
+    in.cmd_vel(1e300, 0.0);
+    in.cmd_vel(0.1, -inf);
+    const double bad[4] = {0.0, 1e39, 0.0, 0.0};
+    in.kinematic_joints(bad, 4);
+    const double nan4[4] = {nan, 0.0, 0.0, 0.0};
+    in.kinematic_joints(nan4, 4);
+    const float bad_cosmetic[6] = {0, 0, 0, 0, 0, std::nanf("")};
+    in.cosmetic_joints(bad_cosmetic, 6);
+  });
+  EXPECT_TRUE(contains(out, "\tvelocity not finite or too large in control/cmd_vel, ignoring input data\n"))
+      << out;
+  EXPECT_TRUE(
+      contains(out, "\tposition not finite or too large in control/kinematic_joints, ignoring input data\n"))
+      << out;
+  EXPECT_TRUE(contains(out, "\tposition not finite in control/cosmetic_joints, ignoring input data\n"))
+      << out;
+  size_t warnings = 0;
+  for (size_t at = out.find("WARNING"); at != std::string::npos; at = out.find("WARNING", at + 1)) ++warnings;
+  EXPECT_EQ(3u, warnings) << out;
+
+  VESK_TICK_D* d = in.exchange();
+  EXPECT_EQ(0.2f, d->body_vel[0]);  // the last good velocity, still within its timeout
+  EXPECT_EQ(-0.5f, d->body_vel[1]);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<float>(pos[i]), d->kinematic_joints[i]) << i;
+  const float want[6] = {1, 2, 5, 6, 3, 4};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(want[i], d->cosmetic_joints[i]) << i;
+  // A refused velocity does not keep the wheels going: the good one lapses in time.
+  for (int i = 0; i < 10; ++i) d = in.exchange();
+  EXPECT_EQ(0.0f, d->body_vel[0]);
+  // The largest float is still a float; a good message re-arms the warning.
+  in.cmd_vel(3.4028234663852886e38, 0.0);
+  EXPECT_EQ(3.4028234663852886e38f, in.exchange()->body_vel[0]);
+  EXPECT_TRUE(contains(captured([&] { in.cmd_vel(nan, 0.0); }), "velocity not finite"));
+}
+
 TEST_F(InbufTest, StreamPackets) {
   const int16_t s[3] = {0, 16384, -16384};
   in.stream(s, 3);

@@ -78,6 +78,7 @@ struct SimSensor {
   sensors::ImuSensorPtr imu;
   sensors::SonarSensorPtr sonar;
   double next_due = 0.0;  // [s] simulation time of the next report
+  double period = -1.0;   // [s] report period next_due was planned with (< 0: none yet)
   // IMU: world position last step, world velocity this step and at the last report.
   Vec3 p_prev, v_step, v_report;
   double t_report = 0.0;
@@ -124,6 +125,7 @@ class SimRobot {
     }
     for (SimSensor& s : sensors_) {
       s.next_due = 0.0;
+      s.period = -1.0;
       s.have_prev = false;
       s.v_step = s.v_report = Vec3();
       s.t_report = 0.0;
@@ -439,9 +441,13 @@ void SimWorld::physics(double dt) {
     const std::vector<Pose>& links = robot->link_world();
     for (SimSensor& s : robot->sensors()) {
       if (gazebo_standin::IsRemoved(s.sensor) || !s.sensor->IsActive()) continue;
-      if (t + 1e-9 < s.next_due) continue;
       const double rate = s.sensor->UpdateRate();
       const double period = rate > 0.0 ? 1.0 / rate : 0.0;
+      // A new rate takes effect at once, as in Gazebo: the next report is due one new period
+      // after the last one, not at the time the old period planned.
+      if (s.period >= 0.0 && period != s.period) s.next_due = std::max(0.0, s.next_due - s.period) + period;
+      s.period = period;
+      if (t + 1e-9 < s.next_due) continue;
       s.next_due = std::max(s.next_due + period, t - 1e-9);  // no burst after a pause
       const Pose pose = links[s.desc.link] * s.desc.pose;
       if (s.imu) {

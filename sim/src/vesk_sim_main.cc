@@ -36,12 +36,17 @@ std::string robot_from_environment() {
 
 double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
-void wait_for_master() {
+// False on Ctrl-C while waiting (the user's choice, not a failure: the nodes end with 0 then
+// too); fails when no master answers within about a minute.
+bool wait_for_master() {
   for (int attempt = 0; attempt < 60; ++attempt) {
-    if (ros::master::check()) return;
+    if (ros::master::check()) return true;
     if (attempt == 0) std::cout << vesk_sim::time_prefix() << "waiting for the ROS master..." << std::endl;
     for (int i = 0; i < 10; ++i) {
-      if (g_interrupted) vesk_sim::fail("user requests exit whilst seeking ROS master");
+      if (g_interrupted) {
+        std::cout << vesk_sim::time_prefix() << "user requests exit whilst seeking ROS master" << std::endl;
+        return false;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
@@ -98,7 +103,7 @@ int run(int argc, char** argv) {
     std::cout << vesk_sim::usage_text();
     return 0;
   }
-  wait_for_master();
+  if (!wait_for_master()) return 0;
 
   // The simulator's own topics and services are serviced from a queue of their own between
   // world steps, never from inside a plug-in's tick.

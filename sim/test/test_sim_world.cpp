@@ -179,6 +179,23 @@ TEST_F(World, CamerasSeeTheWorldAndOtherRobots) {
   EXPECT_GT(bright, 320 * 240 / 20);
 }
 
+TEST_F(World, ANewCameraRateTakesEffectAtOnce) {
+  auto w = make({RobotSpawn{"vesk", 0, 0, 0}});
+  auto eye = find_sensor("::vesk::vesk_head::head::eye_l_narrow");
+  ASSERT_TRUE(eye);
+  int frames = 0;
+  auto connection = eye->ConnectUpdated([&frames] { ++frames; });
+  // One frame at the start; at 0.01 frames per second the next would be 100 s away.
+  eye->SetUpdateRate(0.01);
+  for (int i = 0; i < 100; ++i) w->step();
+  EXPECT_EQ(frames, 1);
+  // 15 per second from now: the next frame is due one new period after the last one.
+  eye->SetUpdateRate(15.0);
+  for (int i = 0; i < 200; ++i) w->step();
+  EXPECT_GE(frames, 3);
+  EXPECT_LE(frames, 6);
+}
+
 TEST_F(World, LightJointsSettleOnTheirTargetsUnderThePluginsGains) {
   // The plug-in's cosmetic and kinematic gains at a 1 ms step (proportional, derivative,
   // command limit): an eyelid weighs 5 g, so without armature its PID would chatter.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "vesk_support/os.h"
@@ -38,7 +39,12 @@ std::string get_dir(const char* name) {
 
 void ensure_dir_exists(const std::string& path) {
   if (mkdir(path.c_str(), 0755) == 0) return;
-  if (errno == EEXIST) return;
+  if (errno == EEXIST) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+      os::warn("\"" + path + "\" is not a folder: nothing in it can be found");
+    return;
+  }
   os::fail("failed create directory \"" + path + "\"");
 }
 
@@ -142,6 +148,19 @@ std::vector<KeyValuePair> get_parameters(const std::string& name) {
     }
   }
   std::cout << "reading \"" << path << "\"..." << std::endl;
+  // A folder, or a file this process may not read, would otherwise read as an empty file
+  // and give every default without a word.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    os::warn("\"" + path + "\" is a folder, not a parameter file: using the defaults");
+    return {};
+  }
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) {
+    os::warn("cannot read \"" + path + "\" (" + std::strerror(errno) + "): using the defaults");
+    return {};
+  }
+  fclose(f);
   return parse_parameters(read_file_as_array(path), path);
 }
 
@@ -167,12 +186,17 @@ unsigned short release_from_string(const std::string& input) {
   if (text.size() == 8 && text[7] == '\n') text.resize(7);
   if (text == "U000000") return 0x8000;
   if (text.size() != 7 || text[0] != 'R') return kReleaseInvalid;
+  // Exactly two decimal digits per field, each within its bits (year 6, month 4, day 5):
+  // anything else could not be told apart from another release once packed.
+  constexpr int kFieldMax[3] = {0x3F, 0x0F, 0x1F};
   int field[3];
   for (int i = 0; i < 3; ++i) {
-    char part[3] = {text[1 + 2 * i], text[2 + 2 * i], 0};
-    if (sscanf(part, "%d", &field[i]) != 1) return kReleaseInvalid;
+    const char hi = text[1 + 2 * i], lo = text[2 + 2 * i];
+    if (hi < '0' || hi > '9' || lo < '0' || lo > '9') return kReleaseInvalid;
+    field[i] = (hi - '0') * 10 + (lo - '0');
+    if (field[i] > kFieldMax[i]) return kReleaseInvalid;
   }
-  return (unsigned short)((field[0] << 9) | (field[1] << 5) | field[2]);
+  return static_cast<unsigned short>((field[0] << 9) | (field[1] << 5) | field[2]);
 }
 
 std::string get_release_string() { return release_to_string(get_release()); }

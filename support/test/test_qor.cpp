@@ -119,6 +119,39 @@ TEST_F(KitDirs, ParameterFileFallsBackToTheKitShare) {
   EXPECT_NE(std::string::npos, cap.str().find("no \"absent\" found\n"));
 }
 
+// A configuration path of the wrong kind is said so, never taken silently for an empty
+// folder or file.
+TEST_F(KitDirs, WrongKindsOfConfigurationPathsAreSaidSo) {
+  write(root + "/config", "a file where the folder should be");
+  {
+    CoutCapture cap;
+    EXPECT_TRUE(qor::get_parameters("params").empty());
+    EXPECT_NE(std::string::npos, cap.str().find("**** WARNING **** \n\t\"" + root +
+                                                "/config\" is not a folder: nothing in it can be found\n"))
+        << cap.str();
+  }
+  ASSERT_EQ(0, remove((root + "/config").c_str()));
+  qor::ensure_dir_exists(root + "/config");
+  qor::ensure_dir_exists(root + "/config/params");
+  {
+    CoutCapture cap;
+    EXPECT_TRUE(qor::get_parameters("params").empty());
+    EXPECT_NE(std::string::npos,
+              cap.str().find("**** WARNING **** \n\t\"" + root +
+                             "/config/params\" is a folder, not a parameter file: using the defaults\n"))
+        << cap.str();
+  }
+  // (A file without read permission gets "cannot read"; the superuser reads it anyway.)
+  if (geteuid() != 0) {
+    write(root + "/config/locked", "a=1\n");
+    ASSERT_EQ(0, chmod((root + "/config/locked").c_str(), 0));
+    CoutCapture cap;
+    EXPECT_TRUE(qor::get_parameters("locked").empty());
+    EXPECT_NE(std::string::npos, cap.str().find("\tcannot read \"" + root + "/config/locked\" ("))
+        << cap.str();
+  }
+}
+
 TEST_F(KitDirs, HostileParameterFilesNeverCrash) {
   qor::ensure_dir_exists(root + "/config");
   std::string garbage;
@@ -188,6 +221,11 @@ TEST(Release, StringsBothWays) {
   EXPECT_EQ(0xBDBD, qor::release_from_string("R23xx05"));
   EXPECT_EQ(0xBDBD, qor::release_from_string(""));
   EXPECT_EQ(0xBDBD, qor::release_from_string(std::string(100000, 'R')));
+  // Read exactly or refused: no negative fields, no field beyond its bits, no blanks or signs.
+  for (const char* bad : {"R23-213", "R-10101", "R991399", "R641231", "R231601", "R230132", "R 1 1 1",
+                          "R+1+1+1", "R23 105", "R2301 5", "R0x0101"})
+    EXPECT_EQ(0xBDBD, qor::release_from_string(bad)) << bad;
+  EXPECT_EQ(0x7FFF, qor::release_from_string("R631531"));
   for (unsigned r = 1; r < 0x8000; r += 37) {
     if (r == 0xBDBD || (r & 0x1F) > 31) continue;
     unsigned y = r >> 9, m = (r >> 5) & 0xF, d = r & 0x1F;

@@ -15,6 +15,7 @@
 
 #include <iostream>
 
+#include "vesk_support/master_watch.h"
 #include "vesk_support/node.h"
 #include "vesk_support/os.h"
 #include "vesk_voice/voice_block.h"
@@ -141,11 +142,13 @@ void run() {
   audio.data.resize(kVoiceBlockSamples);
   vesk2_msg::voice_state voice_state;
 
+  MasterWatch master_watch(MasterWatch::kNodeEnds);
   timer_idle.reset();
   while (timer_idle.elapsed() < kIdleTimeout && !is_interrupted()) os::msleep(kSleepPassMs);
 
   bool sleeping = false;
   while (node_running()) {
+    if (master_watch.restarted()) os::fail(MasterWatch::kNodeFailure);
     ros::spinOnce();
 
     const bool idle = timer_idle.elapsed() >= kIdleTimeout;

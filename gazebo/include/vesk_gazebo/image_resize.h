@@ -46,6 +46,10 @@ struct FrameImage {
 // std::runtime_error: "resize frame failed (height scale not integral)", "resize frame
 // failed (width scale not integral)", "crop frame failed (cropped larger than original)",
 // and "frame too large for frame buffer (...)" when a result would not fit the buffers.
+// Why FitEyeFrame cannot bring a w x h image to W0 x H0 with buffers of `buf_bytes`, in the
+// words of its failure messages (without the sizes); nullptr when it can.
+const char* EyeFrameProblem(int w, int h, int W0, int H0, size_t buf_bytes);
+
 FrameImage FitEyeFrame(FrameImage in, int stream, int W0, int H0, unsigned char* resize_buf,
                        unsigned char* crop_buf, size_t buf_bytes, bool* reported);
 

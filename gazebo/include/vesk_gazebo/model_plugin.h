@@ -19,6 +19,7 @@
 #include <vesk_net/records.h>
 #include <vesk_support/os.h>
 
+#include <atomic>
 #include <cstdint>
 #include <gazebo/common/common.hh>
 #include <gazebo/gazebo.hh>
@@ -95,6 +96,12 @@ class VESK_ModelPlugin : public ModelPlugin {
   void OnLightUpdate(sensors::CameraSensor* s);
   void OnCamUpdate(sensors::CameraSensor* s);
   void PublishCameraFrame(sensors::CameraSensor* s, int stream);
+  // A "frame=" command's specification (text after "frame="), checked against what the
+  // cameras can deliver before it takes effect: rates above STREAM_RATE_MAX are clamped to
+  // it, other rates that are not 0 or within the bounds, and sizes the eye cameras cannot
+  // make from their images, are refused (the streams keep what they had). One warning per
+  // run of refused or clamped specifications.
+  void ApplyFrameCommand(const std::string& spec);
 
   void RecursiveReset(physics::BasePtr e);
 
@@ -127,6 +134,11 @@ class VESK_ModelPlugin : public ModelPlugin {
   os::Mutex pars_lock;
   // Sequence number of the next frame of each stream (image header seq).
   uint16_t frame_seq[4] = {0, 0, 0, 0};
+  // Per stream: a frame has been dropped and said so; cleared by the next frame published.
+  // A camera frame that cannot be published never raises out of the sensor callback: an
+  // exception there would end Gazebo.
+  std::atomic<bool> frame_drop_told[4] = {{false}, {false}, {false}, {false}};
+  bool frame_spec_told = false;  // a frame specification was refused or clamped (tick thread)
   // Moving-average history of the accelerometers (set 0 body, set 1 head), this robot's
   // own: several robots in one process must not average each other's readings. Zero at
   // construction, kept across Reset. Guarded by tick_u_lock.

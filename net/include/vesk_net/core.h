@@ -23,6 +23,15 @@ constexpr int32_t CONTROL_TTL_TICKS = 50;  // 1 s at 50 Hz
 // the soft limiter y = x - x|x|/2 (x = s / 32768).
 uint8_t stream_compand(int16_t s);
 
+// Bounds of what control/command takes in. Any node may publish there; the platform keeps
+// every command until the next tick and echoes each one, so without bounds one message of
+// megabytes of ";" becomes millions of commands held, copied and printed. The commands the
+// platforms understand ("frame=" and a frame specification) are a few tens of characters;
+// the bounds leave ample room above that. A message beyond them is dropped whole.
+constexpr size_t COMMAND_TEXT_MAX = 1024;        // characters in one message
+constexpr size_t COMMANDS_PER_MESSAGE_MAX = 16;  // commands in one message
+constexpr size_t COMMANDS_PER_TICK_MAX = 64;     // commands held for one tick, all messages
+
 // Splits "a;;b;" into "a", "", "b" and appends them to `out`: every ";" ends a
 // command, a trailing ";" adds nothing, an empty text adds nothing.
 void split_commands(const std::string& text, std::vector<std::string>& out);
@@ -30,6 +39,10 @@ void split_commands(const std::string& text, std::vector<std::string>& out);
 // Everything the control callbacks share with exchange() and receive(). Every
 // operation takes the lock for its whole duration and never throws. Size
 // failures warn (verbosity > 0) and change nothing but the ttl refreshes.
+// Velocities and joint positions are narrowed to float without undefined
+// behaviour; a message with a value that is not finite as a float (NaN,
+// infinite, beyond the float range) is refused whole, with one warning per run
+// of such messages on its topic; a refused velocity refreshes no ttl.
 class Inbuf {
  public:
   Inbuf();
@@ -46,6 +59,7 @@ class Inbuf {
   void tone(const uint16_t* values, size_t n);
   void stream(const int16_t* samples, size_t n);
   void flags(uint32_t value);
+  // Refused (with one warning until a message is taken again) beyond the bounds above.
   void command(const std::string& text);
 
   // Copies the input record to the output record, lets short-lived commands
@@ -62,6 +76,9 @@ class Inbuf {
 
  private:
   int verbosity() const;
+  enum Topic { kTopicCmdVel, kTopicKinematic, kTopicCosmetic, kTopicCount };
+  // True when all n values are finite; otherwise warns (once per run of refusals on the topic).
+  bool all_finite(const float* values, size_t n, Topic topic, const char* what);
 
   mutable os::Mutex lock_;
   VESK_STREAM_PACKET packet_[2];
@@ -72,6 +89,8 @@ class Inbuf {
   int32_t wheel_ttl_ = WHEEL_TTL_TICKS;
   int32_t control_ttl_ = CONTROL_TTL_TICKS;
   const VESK_TOOL_CONFIG* tool_config_ = nullptr;
+  bool not_finite_told_[kTopicCount] = {false, false, false};
+  bool command_refused_told_ = false;
 };
 
 // ---- odometry ---------------------------------------------------------------------

@@ -143,6 +143,15 @@ inline bool comp_frame_geom(const VESK_FRAME_GEOM* a, const VESK_FRAME_GEOM* b) 
   return comp_frame_geom(*a, *b);
 }
 
+// Camera stream rates a platform delivers [frames per second]; 0 turns a stream off. A frame
+// carries the tick clock of its platform (50 ticks per second), so frames faster than the
+// ticks could not be told apart, and a simulated camera asked for more renders at every
+// physics step and stalls the world. Below the minimum (one frame in 100 s) a stream is as
+// good as off, and its next frame would lie so far ahead that a later rate could not be
+// told from it: ask for rate 0 instead.
+constexpr float STREAM_RATE_MIN = 0.01f;
+constexpr float STREAM_RATE_MAX = 50.0f;
+
 // One eye camera stream.
 struct VESK_STREAM_PARS {
   VESK_FRAME_GEOM stream_geom;
