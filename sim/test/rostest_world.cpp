@@ -169,7 +169,7 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   std_srvs::Empty call;
   const size_t before = r.count();
   ASSERT_TRUE(reset.call(call));
-  ASSERT_TRUE(r.wait(100));
+  ASSERT_TRUE(r.wait(200));
 
   // The first package whose stamp goes back in time is the first tick after the reset: it
   // carries tick stamp 0, so its stamp is the time base itself.
@@ -190,7 +190,8 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   // roll the robot for 11 ticks of 0.02 s at 0.3 m/s.
   const auto& end = r.last();
   EXPECT_LT(std::fabs(end.body_pose.x), 11 * 0.02 * 0.3 + 0.005);
-  // (the wheel PIDs settle exponentially: what remains is far below a micrometre per second)
+  // (the torque-limited wheel motors settle within a few seconds: what remains then is far
+  // below a micrometre per second)
   EXPECT_NEAR(end.wheel_speed_opto.data.at(0), 0.0f, 1e-6);
   EXPECT_NEAR(end.wheel_speed_opto.data.at(1), 0.0f, 1e-6);
   EXPECT_NEAR(end.body_pose.x, r.all()[r.count() - 25].body_pose.x, 1e-5);

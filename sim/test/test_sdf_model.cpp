@@ -127,11 +127,11 @@ TEST_F(RobotModel, WheelsHaveTheRobotsRadiusAndTrack) {
   EXPECT_NEAR(lh->RawPose().Pos().Y() - rh->RawPose().Pos().Y(), 0.164, 1e-9);
   EXPECT_NEAR(lh->RawPose().Pos().Z(), 0.045, 1e-9);
   ASSERT_GE(lh->CollisionCount(), 1u);
-  // A sphere touches the floor at one point in the wheel's mid-plane, so the track the
-  // robot turns on is exactly the wheels' distance.
+  // A narrow contact tyre: the track the robot turns on is the wheels' distance.
   const sdf::Geometry* tyre = lh->CollisionByIndex(0)->Geom();
-  ASSERT_EQ(tyre->Type(), sdf::GeometryType::SPHERE);
-  EXPECT_NEAR(tyre->SphereShape()->Radius(), 0.045, 1e-9);
+  ASSERT_EQ(tyre->Type(), sdf::GeometryType::CYLINDER);
+  EXPECT_NEAR(tyre->CylinderShape()->Radius(), 0.045, 1e-9);
+  EXPECT_LE(tyre->CylinderShape()->Length(), 0.002);
 }
 
 TEST_F(RobotModel, EveryLinkHasPositiveMassAndInertia) {
