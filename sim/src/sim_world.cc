@@ -84,6 +84,7 @@ struct SimSensor {
   Vec3 p_prev, v_step, v_report;
   double t_report = 0.0;
   bool have_prev = false;
+  bool failed = false;  // a measurement has failed (warned once)
 };
 
 class SimRobot {
