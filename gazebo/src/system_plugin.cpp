@@ -5,7 +5,8 @@
 //   "/vesk_sim/reset" (std_msgs/Empty)     the same, as the headless simulator offers it
 //   "/gazebo/<model>/pose" (geometry_msgs/PoseStamped, frame "world")
 //                                          ground truth of each top-level model: the world
-//                                          pose of its canonical link, every 20 ms
+//                                          pose of its "body" link (else its canonical
+//                                          link), every 20 ms
 // With /use_sim_time set, this process's own ROS clock follows "/clock" before the world
 // steps on, so that the model plug-ins' messages carry the step's time exactly.
 #include <geometry_msgs/PoseStamped.h>
@@ -22,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace gazebo {
@@ -34,9 +36,23 @@ constexpr int kMasterAttempts = 60;
 
 int64_t to_ns(const common::Time& t) { return static_cast<int64_t>(t.sec) * 1000000000LL + t.nsec; }
 
-// The link whose pose stands for a model: its canonical link, else the first link found
-// depth first through nested models.
+// A link named `name` of `model` or of a model nested in it, depth first.
+physics::LinkPtr find_link_named(const physics::ModelPtr& model, const std::string& name) {
+  for (const physics::LinkPtr& l : model->GetLinks()) {
+    if (l && l->GetName() == name) return l;
+  }
+  for (const physics::ModelPtr& nested : model->NestedModels()) {
+    if (physics::LinkPtr l = find_link_named(nested, name)) return l;
+  }
+  return nullptr;
+}
+
+// The link whose pose stands for a model: the robot's "body" link (Gazebo 11 makes the first
+// link of the top model canonical, which in the robot is the neck, so the canonical link does
+// not say how the body stands); for other models their canonical link, else the first link
+// found depth first through nested models.
 physics::LinkPtr pose_link(const physics::ModelPtr& model) {
+  if (physics::LinkPtr body = find_link_named(model, "body")) return body;
   if (physics::LinkPtr c = model->GetLink()) return c;
   if (!model->GetLinks().empty()) return model->GetLinks().front();
   for (const physics::ModelPtr& nested : model->NestedModels()) {
