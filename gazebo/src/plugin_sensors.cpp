@@ -138,14 +138,14 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
   }
 }
 
-void VESK_ModelPlugin::ApplyFrameCommand(const std::string& spec) {
+void VESK_ModelPlugin::ApplyFrameCommand(const std::string& frame_text) {
   std::string refused;
   {
     os::ScopedLock lock(pars_lock);
     const VESK_PLATFORM_PARS before = platform_pars;
-    VESK_NET_INTERF::parse_frame_spec(spec, &platform_pars);
+    VESK_NET_INTERF::parse_frame_spec(frame_text, &platform_pars);
     std::ostringstream msg;
-    // Both streams take the rate of a specification (or stream 1 alone); it is said once.
+    // Both streams take the rate of a frame text (or stream 1 alone); it is said once.
     bool rate_told = false;
     for (int s = 0; s < 2; ++s) {
       float& rate = platform_pars.stream[s].stream_rate;
@@ -180,7 +180,7 @@ void VESK_ModelPlugin::ApplyFrameCommand(const std::string& spec) {
     frame_spec_told = false;
   } else {
     if (!frame_spec_told && verbosity > 0)
-      os::warn("frame specification \"" + spec + "\": " + refused.substr(0, refused.size() - 2));
+      os::warn("frame specification \"" + frame_text + "\": " + refused.substr(0, refused.size() - 2));
     frame_spec_told = true;
   }
   ApplyCameraRates();

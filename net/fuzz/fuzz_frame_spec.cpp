@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int verbosity = data[0] % 3;
   const std::string text = vesk_fuzz::as_text(data + 1, size - 1);
   VESK_NET_INTERF::parse_frame_spec(text, &pars, verbosity);
-  // A second specification on top of the first, as commands arrive one after another.
+  // A second frame text on top of the first, as commands arrive one after another.
   VESK_NET_INTERF::parse_frame_spec(text.substr(text.size() / 2), &pars, verbosity);
   return 0;
 }

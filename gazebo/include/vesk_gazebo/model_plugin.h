@@ -102,12 +102,12 @@ class VESK_ModelPlugin : public ModelPlugin {
   void OnLightUpdate(sensors::CameraSensor* s);
   void OnCamUpdate(sensors::CameraSensor* s);
   void PublishCameraFrame(sensors::CameraSensor* s, int stream);
-  // A "frame=" command's specification (text after "frame="), checked against what the
+  // The frame text of a "frame=" command (what follows "frame="), checked against what the
   // cameras can deliver before it takes effect: rates above STREAM_RATE_MAX are clamped to
   // it, other rates that are not 0 or within the bounds, and sizes the eye cameras cannot
   // make from their images, are refused (the streams keep what they had). One warning per
-  // run of refused or clamped specifications.
-  void ApplyFrameCommand(const std::string& spec);
+  // run of refused or clamped frame texts.
+  void ApplyFrameCommand(const std::string& frame_text);
 
   void RecursiveReset(physics::BasePtr e);
 
