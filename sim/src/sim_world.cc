@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -31,17 +30,6 @@ ignition::math::Pose3d to_ign(const Pose& p) {
 // Measuring direction of a sonar in its sensor frame, as the Gazebo API defines it.
 const Vec3 kSonarAxis(gazebo_standin::kSonarAxis.X(), gazebo_standin::kSonarAxis.Y(),
                       gazebo_standin::kSonarAxis.Z());
-
-// Position PIDs and targets of every joint controller of the model and of the models nested
-// in it (each model's controller drives the joints it holds), by joint scoped name.
-void collect_controls(const physics::ModelPtr& model, std::map<std::string, gazebo::common::PID>& pids,
-                      std::map<std::string, double>& targets) {
-  if (const physics::JointControllerPtr jc = model->GetJointController()) {
-    for (const auto& p : jc->GetPositionPIDs()) pids.insert(p);
-    for (const auto& t : jc->GetPositions()) targets.insert(t);
-  }
-  for (const physics::ModelPtr& nested : model->NestedModels()) collect_controls(nested, pids, targets);
-}
 
 bool file_exists(const std::string& path) {
   struct stat st;
@@ -139,16 +127,19 @@ class SimRobot {
   }
 
   void step(double dt, const Scene& scene, const Vec3& gravity) {
-    const std::vector<JointState> before = q_;
+    const bool mobile = !desc_.fixed_to_world && wheel_l_ >= 0 && wheel_r_ >= 0;
+    const double before_l = mobile ? q_[wheel_l_].position : 0.0;
+    const double before_r = mobile ? q_[wheel_r_].position : 0.0;
     drive_joints(dt);
-    if (!desc_.fixed_to_world && wheel_l_ >= 0 && wheel_r_ >= 0) {
+    if (mobile) {
       const BaseTwist twist =
           diff_drive_twist(q_[wheel_l_].velocity, q_[wheel_r_].velocity, wheel_radius_, track_);
       BasePose next = base_;
       base_integrate(next, twist, dt);
       if (blocked(next, scene)) {
         // The body would enter a box: the robot stays and its wheels stall.
-        for (int w : {wheel_l_, wheel_r_}) q_[w] = JointState{before[w].position, 0.0};
+        q_[wheel_l_] = JointState{before_l, 0.0};
+        q_[wheel_r_] = JointState{before_r, 0.0};
       } else {
         base_ = next;
       }
@@ -217,24 +208,21 @@ class SimRobot {
   }
 
   void drive_joints(double dt) {
-    // One copy of the controllers' gains and targets per step (as Gazebo's controllers
-    // read them once per update), then each joint by its scoped name.
-    std::map<std::string, gazebo::common::PID> pids;
-    std::map<std::string, double> targets;
-    collect_controls(model_, pids, targets);
+    // Each joint's gains and target as the controllers (the model's, then its nested
+    // models') hold them at this step, by its scoped name.
     for (size_t j = 0; j < desc_.joints.size(); ++j) {
       const JointDesc& jd = desc_.joints[j];
       if (jd.type != "revolute" && jd.type != "continuous") continue;
       double tau = 0.0;
-      const auto pid = pids.find(scoped_[j]);
-      const auto target = targets.find(scoped_[j]);
-      if (pid != pids.end() && target != targets.end()) {
-        if (!pid_set_[j] || !same_gains(pid->second, pid_[j])) {
-          pid_[j] = pid->second;
+      gazebo::common::PID pid;
+      double target = 0.0;
+      if (gazebo_standin::PositionControl(model_, scoped_[j], &pid, &target)) {
+        if (!pid_set_[j] || !same_gains(pid, pid_[j])) {
+          pid_[j] = pid;
           pid_[j].Reset();
           pid_set_[j] = true;
         }
-        tau = pid_[j].Update(q_[j].position - target->second, dt);
+        tau = pid_[j].Update(q_[j].position - target, dt);
       }
       JointParams p = jd.params;
       if (static_cast<int>(j) == wheel_l_ || static_cast<int>(j) == wheel_r_) {
@@ -355,10 +343,11 @@ class SimRobot {
 };
 
 // A camera report of one world step: the image to render and the sensor it goes to.
+// A camera image or a sonar range due in this step.
 struct SimWorld::RenderJob {
   SimSensor* sensor;
   SimRobot* robot;
-  CameraSpec camera;
+  CameraSpec camera;  // a camera's view; for a sonar, its pose only
   std::string error;  // what the plug-in's callback threw, empty when it did not
 };
 
@@ -489,12 +478,9 @@ void SimWorld::physics(double dt) {
         continue;
       }
       if (!s.sonar) continue;
-      try {
-        gazebo_standin::UpdateSonar(s.sonar, sonar_range(scene_, pose, kSonarAxis, s.desc.min_range, s.desc.max_range,
-                                                         s.desc.radius, robot->index()));
-      } catch (const std::exception& e) {
-        report_failure(s, e.what());
-      }
+      CameraSpec at;
+      at.pose = pose;
+      jobs_.push_back(RenderJob{&s, robot.get(), at, std::string()});
     }
   }
   render_cameras();
@@ -512,21 +498,31 @@ CameraSpec SimWorld::camera_spec(const SimSensor& s, const Pose& pose) const {
   return cam;
 }
 
-// The step's camera images are rendered by the worker pool, the largest first so that the
-// threads finish together. Every job reads the same finished scene and writes only its own
-// worker's buffers, so each image is the same whichever thread draws it and in whatever
-// order. Each image goes to its sensor (and so to the plug-in's callbacks) from the thread
-// that drew it, under its robot's callback lock; the world step waits for all of them, so
-// the plug-ins' ticks see every report of the step, as with one thread.
+// The step's camera images and sonar ranges are made by the worker pool (by this thread
+// when no camera is due), the largest images first and the sonars last, so that the threads
+// finish together. Every job reads the same
+// finished scene and writes only its own worker's buffers, so each image and range is the
+// same whichever thread makes it and in whatever order. Each goes to its sensor (and so to
+// the plug-in's callbacks) from the thread that made it, under its robot's callback lock;
+// the world step waits for all of them, so the plug-ins' ticks see every report of the
+// step, as with one thread.
 void SimWorld::render_cameras() {
   if (jobs_.empty()) return;
   std::stable_sort(jobs_.begin(), jobs_.end(), [](const RenderJob& a, const RenderJob& b) {
     return a.camera.width * a.camera.height > b.camera.width * b.camera.height;
   });
-  pool_.run(jobs_.size(), [this](size_t i, unsigned worker) {
+  const WorkerPool::Job make = [this](size_t i, unsigned worker) {
     RenderJob& job = jobs_[i];
     const CameraSpec& cam = job.camera;
     try {
+      if (const gazebo::sensors::SonarSensorPtr& sonar = job.sensor->sonar) {
+        const SensorDesc& d = job.sensor->desc;
+        const double range =
+            sonar_range(scene_, cam.pose, kSonarAxis, d.min_range, d.max_range, d.radius, job.robot->index());
+        std::lock_guard<std::mutex> lock(job.robot->callback_lock());
+        gazebo_standin::UpdateSonar(sonar, range);
+        return;
+      }
       std::vector<uint8_t>& image = images_[worker];
       const size_t bytes = static_cast<size_t>(std::max(cam.width, 0)) * std::max(cam.height, 0) * 3;
       if (image.size() < bytes) image.resize(bytes);
@@ -538,8 +534,16 @@ void SimWorld::render_cameras() {
     } catch (...) {
       job.error = "unknown exception";
     }
-  });
-  camera_frames_ += jobs_.size();
+  };
+  size_t cameras = 0;
+  for (const RenderJob& job : jobs_) cameras += job.sensor->camera ? 1 : 0;
+  if (cameras > 0) {
+    pool_.run(jobs_.size(), make);
+  } else {
+    // sonars alone take less time than waking the other threads would
+    for (size_t i = 0; i < jobs_.size(); ++i) make(i, 0);
+  }
+  camera_frames_ += cameras;
   for (const RenderJob& job : jobs_) {
     if (!job.error.empty()) report_failure(*job.sensor, job.error);
   }

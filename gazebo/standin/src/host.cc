@@ -142,6 +142,34 @@ class Access {
     for (const ModelPtr& nested : m->models) ModelJointResponse(nested, a, dt);
   }
 
+  // The first PID and the first target held for `scoped` by the model's controller or, in
+  // order, by its nested models' ones; looked up in place (under each controller's lock), the
+  // tables are not copied.
+  static void FindControl(const ModelPtr& m, const std::string& scoped, gazebo::common::PID* pid, bool* have_pid,
+                          double* target, bool* have_target) {
+    if (const physics::JointControllerPtr jc = m->jointController) {
+      std::lock_guard<std::mutex> lock(jc->mutex);
+      if (!*have_pid) {
+        auto p = jc->posPids.find(scoped);
+        if (p != jc->posPids.end()) {
+          *pid = p->second;
+          *have_pid = true;
+        }
+      }
+      if (!*have_target) {
+        auto t = jc->positions.find(scoped);
+        if (t != jc->positions.end()) {
+          *target = t->second;
+          *have_target = true;
+        }
+      }
+    }
+    for (const ModelPtr& nested : m->models) {
+      if (*have_pid && *have_target) return;
+      FindControl(nested, scoped, pid, have_pid, target, have_target);
+    }
+  }
+
   static void SetJoint(const JointPtr& j, double p, double v) {
     j->position = p;
     j->velocity = v;
@@ -320,6 +348,13 @@ bool JointPid(const ModelPtr& model, const std::string& scoped_name, gazebo::com
   if (it == p.end()) return false;
   if (pid) *pid = it->second;
   return true;
+}
+
+bool PositionControl(const ModelPtr& model, const std::string& scoped_name, gazebo::common::PID* pid,
+                     double* target) {
+  bool have_pid = false, have_target = false;
+  Access::FindControl(model, scoped_name, pid, &have_pid, target, &have_target);
+  return have_pid && have_target;
 }
 
 void SetLinkWorldPose(const LinkPtr& link, const ignition::math::Pose3d& pose) {

@@ -95,6 +95,12 @@ double JointVelocity(const JointPtr& joint);
 // name); false when none was set.
 bool JointTarget(const ModelPtr& model, const std::string& scoped_name, double* target);
 bool JointPid(const ModelPtr& model, const std::string& scoped_name, gazebo::common::PID* pid);
+// PID and position target of a joint (by scoped name) from the controllers of the model and
+// its nested models, the model's own first: what the physics of a step reads, without the
+// copies of the controllers' tables that GetPositionPIDs and GetPositions make. False when
+// no controller holds both.
+bool PositionControl(const ModelPtr& model, const std::string& scoped_name, gazebo::common::PID* pid,
+                     double* target);
 
 void SetLinkWorldPose(const LinkPtr& link, const ignition::math::Pose3d& pose);
 void SetModelWorldPose(const ModelPtr& model, const ignition::math::Pose3d& pose);
