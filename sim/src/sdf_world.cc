@@ -18,9 +18,12 @@ Pose to_pose(const ignition::math::Pose3d& p) {
 
 Vec3 to_vec(const ignition::math::Vector3d& v) { return {v.X(), v.Y(), v.Z()}; }
 
+// The parser's errors that make the file unusable, in one line (empty when none).
 std::string parser_errors(const sdf::Errors& errors) {
   std::string text;
-  for (const sdf::Error& e : errors) text += (text.empty() ? "" : "; ") + e.Message();
+  for (const sdf::Error& e : errors) {
+    if (!harmless(e)) text += (text.empty() ? "" : "; ") + e.Message();
+  }
   return text;
 }
 
@@ -233,8 +236,8 @@ std::vector<JointDesc> tree_order(std::vector<JointDesc> joints, size_t link_cou
 
 RobotDesc load_robot(const std::string& path, const std::string& name) {
   sdf::Root root;
-  const sdf::Errors errors = root.Load(path);
-  if (!errors.empty()) fail("failed to read robot model \"" + path + "\": " + parser_errors(errors));
+  const std::string errors = parser_errors(root.Load(path));
+  if (!errors.empty()) fail("failed to read robot model \"" + path + "\": " + errors);
   const sdf::Model* model = root_model(root);
   if (!model) fail("no model in \"" + path + "\"");
 
@@ -302,8 +305,8 @@ RobotDesc load_robot(const std::string& path, const std::string& name) {
 
 WorldDesc load_world(const std::string& path) {
   sdf::Root root;
-  const sdf::Errors errors = root.Load(path);
-  if (!errors.empty()) fail("failed to read world \"" + path + "\": " + parser_errors(errors));
+  const std::string errors = parser_errors(root.Load(path));
+  if (!errors.empty()) fail("failed to read world \"" + path + "\": " + errors);
   if (root.WorldCount() < 1) fail("no world in \"" + path + "\"");
   const sdf::World* world = root.WorldByIndex(0);
   WorldDesc desc;
