@@ -30,6 +30,7 @@
 #include <string>
 
 #include "vesk_body/body_model.h"
+#include "vesk_body/kc_push.h"
 #include "vesk_gazebo/joint_control.h"
 #include "vesk_net/records.h"
 
@@ -90,11 +91,13 @@ class Robot {
       if (each) each();
     }
   }
-  // Holds the neck at (tilt, lift, yaw, pitch) for `ticks` ticks.
+  // Moves the neck's lift towards `lift` as the body node does (each tick by a tenth of the
+  // way left) and holds it there, for `ticks` ticks in all.
   void neck(double lift, int ticks, const std::function<void()>& each = nullptr) {
     for (int i = 0; i < ticks; ++i) {
+      lift_ += KC_FIXED_ANGLE_GAIN * (lift - lift_);
       sensor_msgs::JointState j;
-      j.position = {TICK_D_DEFAULT_TILT, lift, 0.0, 0.0};
+      j.position = {TICK_D_DEFAULT_TILT, lift_, 0.0, 0.0};
       joints_.publish(j);
       ASSERT_TRUE(wait(1));
       if (each) each();
@@ -121,6 +124,7 @@ class Robot {
   }
   ros::Subscriber sub_, truth_sub_;
   ros::Publisher cmd_, joints_;
+  double lift_ = TICK_D_DEFAULT_LIFT;  // the lift last commanded
   std::deque<vesk2_msg::sensors_package> packages_;
   std::deque<Truth> truths_;
 };
