@@ -100,6 +100,16 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
 }
 
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
+  if (state.wheels_unanchored) {
+    state.wheels_unanchored = false;
+    for (int side = 0; side < 2; ++side) {
+      const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
+      const double a = j ? j->Position(0) : 0.0;
+      if (!std::isfinite(a)) continue;
+      state.wheel_target[side] = state.wheel_angle_prev[side] = a;
+      SetTarget(side == 0 ? 6 : 7, a);
+    }
+  }
   if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();
   if (t < state.t_next_tick) return;
