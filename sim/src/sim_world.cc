@@ -1,6 +1,7 @@
 #include "vesk_sim/sim_world.h"
 
 #include <sys/stat.h>
+#include <vesk_support/os.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <sstream>
 
-#include "vesk_sim/console.h"
 #include "vesk_sim/raycast.h"
 
 namespace vesk_sim {
@@ -166,7 +166,7 @@ class SimRobot {
       wheel_radius_ = 0.5 * (l.anchor0.z + r.anchor0.z);  // axle height above the floor
       track_ = l.anchor0.y - r.anchor0.y;
     } else {
-      warn("robot \"" + desc_.name + "\" has no pair of wheels: its base will not move");
+      os::warn("robot \"" + desc_.name + "\" has no pair of wheels: its base will not move");
       wheel_l_ = wheel_r_ = -1;
     }
   }
@@ -200,7 +200,7 @@ class SimRobot {
       s.sonar = gazebo_standin::AddSonarSensor(link, d.name, d.update_rate);
       s.sensor = s.sonar;
     } else {
-      warn("sensor \"" + d.scoped_name + "\" of type \"" + d.type + "\" is not simulated");
+      os::warn("sensor \"" + d.scoped_name + "\" of type \"" + d.type + "\" is not simulated");
       return;
     }
     if (!d.always_on) s.sensor->SetActive(false);
@@ -355,20 +355,22 @@ SimWorld::SimWorld(const SimOptions& options) : pool_(options.threads) {
   renderers_.resize(pool_.size());
   images_.resize(pool_.size());
   desc_ = load_world(options.world_file);
-  if (!(desc_.max_step_size > 0.0)) fail("world \"" + options.world_file + "\" has no positive step size");
+  if (!(desc_.max_step_size > 0.0))
+    os::fail("world \"" + options.world_file + "\" has no positive step size");
   scene_ = desc_.scene;
   for (SceneBox& b : scene_.boxes) b.owner = kOwnerWorld;
   static_boxes_ = scene_.boxes.size();
-  if (options.robots.empty()) fail("no robot to simulate");
+  if (options.robots.empty()) os::fail("no robot to simulate");
   for (size_t i = 0; i < options.robots.size(); ++i) {
     for (size_t k = 0; k < options.robots.size(); ++k) {
       const std::string& a = options.robots[k].name;
       const std::string& b = options.robots[i].name;
-      if (k < i && a == b) fail("two robots named \"" + b + "\"");
+      if (k < i && a == b) os::fail("two robots named \"" + b + "\"");
       // The plug-in finds its sensors by a substring of their scoped names: a robot whose
       // name ends another's would be handed the other robot's sensors.
       if (a.size() < b.size() && b.compare(b.size() - a.size(), a.size(), a) == 0) {
-        fail("robot name \"" + a + "\" ends robot name \"" + b + "\": their sensors could not be told apart");
+        os::fail("robot name \"" + a + "\" ends robot name \"" + b +
+                 "\": their sensors could not be told apart");
       }
     }
   }
@@ -388,8 +390,8 @@ SimWorld::SimWorld(const SimOptions& options) : pool_(options.threads) {
     for (const PluginDesc& p : robot->desc().plugins) {
       const std::string lib =
           options.plugin_override.empty() ? find_plugin_library(p.filename) : options.plugin_override;
-      std::cout << time_prefix() << "loading plug-in \"" << lib << "\" for robot \"" << robot->desc().name
-                << "\"" << std::endl;
+      std::cout << os::cout_global_elapsed() << "loading plug-in \"" << lib << "\" for robot \""
+                << robot->desc().name << "\"" << std::endl;
       plugins_.push_back(std::make_unique<gazebo_standin::ModelPluginInstance>(lib, p.name));
       plugins_.back()->Load(robot->model(), plugin_element(robot->desc().name, robots_.size()));
     }
@@ -552,7 +554,7 @@ void SimWorld::render_cameras() {
 // A plug-in's sensor callback failed (e.g. a frame size it cannot make from this camera's
 // image): that report is lost, the world goes on; one warning per sensor.
 void SimWorld::report_failure(SimSensor& s, const std::string& what) {
-  if (!s.failed) warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + what);
+  if (!s.failed) os::warn("update of sensor \"" + s.sensor->ScopedName() + "\" failed: " + what);
   s.failed = true;
 }
 
