@@ -19,8 +19,9 @@ namespace {
 constexpr const char* kBodyLink = "vesk_body::body";
 constexpr const char* kHeadLink = "vesk_head::head";
 
-constexpr double kDefaultKinematicCmd[4] = {static_cast<double>(-0.10471976f),
-                                            static_cast<double>(0.5934119f), 0.0, 0.0};
+// The platform's default pose, widened (tilt, lift, yaw, pitch).
+constexpr double kDefaultKinematicCmd[KINEMATIC_COUNT] = {static_cast<double>(TICK_D_DEFAULT_TILT),
+                                                          static_cast<double>(TICK_D_DEFAULT_LIFT), 0.0, 0.0};
 
 // Parameters of "simulation_parameters" (booleans, in the order they are echoed).
 struct SimParameters {
@@ -84,22 +85,20 @@ std::string VESK_ModelPlugin::ReadFramePrefix(const sdf::ElementPtr& sdf) const 
   return vesk_gazebo::clean_frame_prefix(sdf->Get<std::string>("frame_prefix"), verbosity);
 }
 
-// Joint name suffixes by slot (after the robot name), as the joint controller names them.
-extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
 const char* const kJointSuffix[VESK_JOINT_COUNT_SIM] = {
-    nullptr,
-    "::body_neck",
-    "::neck_gmbl",
-    "::gmbl_head",
-    "::vesk_head::head_eyelid_lh",
-    "::vesk_head::head_eyelid_rh",
-    "::vesk_body::body_wheel_lh",
-    "::vesk_body::body_wheel_rh",
-    "::vesk_head::head_ear_lh",
-    "::vesk_head::head_ear_rh",
-    "::vesk_tail::tail_gmbl_tail",
-    "::vesk_tail::body_tail_gmbl",
-    "::vesk_head::head_camera_calib",
+    nullptr,                           // SIM_JOINT_NONE
+    "::body_neck",                     // SIM_JOINT_LIFT
+    "::neck_gmbl",                     // SIM_JOINT_YAW
+    "::gmbl_head",                     // SIM_JOINT_PITCH
+    "::vesk_head::head_eyelid_lh",     // SIM_JOINT_EYELID_L
+    "::vesk_head::head_eyelid_rh",     // SIM_JOINT_EYELID_R
+    "::vesk_body::body_wheel_lh",      // SIM_JOINT_WHEEL_L
+    "::vesk_body::body_wheel_rh",      // SIM_JOINT_WHEEL_R
+    "::vesk_head::head_ear_lh",        // SIM_JOINT_EAR_L
+    "::vesk_head::head_ear_rh",        // SIM_JOINT_EAR_R
+    "::vesk_tail::tail_gmbl_tail",     // SIM_JOINT_TAIL_WAG
+    "::vesk_tail::body_tail_gmbl",     // SIM_JOINT_TAIL_DROOP
+    "::vesk_head::head_camera_calib",  // SIM_JOINT_CAMERA_CALIB
 };
 
 VESK_ModelPlugin::VESK_ModelPlugin() {
@@ -114,12 +113,12 @@ VESK_ModelPlugin::VESK_ModelPlugin() {
     s.stream_rate = 15.0f;
     s.stream_aux = 192;
   }
-  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.t_next_tick = TICK_PERIOD_WIDENED;
   state.tick_stamp = 0;
   state.interf = nullptr;
   state.connection_count = 0;
   state.tick_u = VESK_TICK_U{};
-  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.sensor_count = 0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
@@ -325,7 +324,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     const std::string& name = j.first;
     if (verbosity > 2) std::cout << os::cout_global_elapsed() << "SEARCH: " << name << std::endl;
     bool matched = false;
-    for (unsigned slot = 1; slot < VESK_JOINT_COUNT_SIM && !matched; ++slot) {
+    for (unsigned slot = SIM_JOINT_LIFT; slot < VESK_JOINT_COUNT_SIM && !matched; ++slot) {
       if (name == robot_name + kJointSuffix[slot]) {
         state.joint[slot] = j.second;
         matched = true;
@@ -376,12 +375,12 @@ void VESK_ModelPlugin::Reset() {
     os::ScopedLock lock(tick_u_lock);
     state.tick_u = VESK_TICK_U{};
   }
-  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.t_next_tick = TICK_PERIOD_WIDENED;
   {
     os::ScopedLock lock(pars_lock);
     state.tick_stamp = 0;
   }
-  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
   speaker.Reset();

@@ -1,8 +1,8 @@
 // Outbound sensors: the preallocated messages and one tick of exchange().
+#include <tf2/LinearMath/Matrix3x3.h>
+
 #include <cmath>
 #include <limits>
-
-#include <tf2/LinearMath/Matrix3x3.h>
 
 #include "interf_ros.h"
 
@@ -43,15 +43,16 @@ struct ChainTf {
   const char* parent;
   const char* child;
   float x, y, z;
-  int joint;  // index into joint_pos, -1: the odometry pose
+  int joint;  // KinematicJoint slot of joint_pos, -1: the odometry pose
   Axis axis;
 };
 const ChainTf kChainTf[] = {
     {"odom", "base_link", 0.0f, 0.0f, 0.0f, -1, YAW},
-    {"base_link", "body_link", 0.0f, 0.0f, 0.045f, 0, PITCH},
-    {"body_link", "neck_link", 0.0022f, 0.0f, 0.0357f, 1, PITCH},
-    {"neck_link", "gimbal_link", 0.0f, 0.0f, 0.1201f, 2, YAW},
-    {"gimbal_link", "head_link", 0.0f, 0.0f, 0.0f, 3, PITCH},
+    {"base_link", "body_link", 0.0f, 0.0f, WHEEL_RADIUS, KINEMATIC_TILT,
+     PITCH},  // tilts about the wheel axle
+    {"body_link", "neck_link", 0.0022f, 0.0f, 0.0357f, KINEMATIC_LIFT, PITCH},
+    {"neck_link", "gimbal_link", 0.0f, 0.0f, 0.1201f, KINEMATIC_YAW, YAW},
+    {"gimbal_link", "head_link", 0.0f, 0.0f, 0.0f, KINEMATIC_PITCH, PITCH},
 };
 
 void wheel_array(std_msgs::Float32MultiArray& m) {
@@ -100,8 +101,8 @@ geometry_msgs::TransformStamped create_tf(const std_msgs::Header& header, const 
 Output::Output(uint32_t /*net_flags*/, const std::string& prefix) : frame_prefix(prefix) {
   stream.data.assign(2, 0);
   kinematic_joints.name = {"tilt", "lift", "yaw", "pitch"};
-  kinematic_joints.position.assign(4, 0.0);
-  kinematic_joints.effort.assign(4, 0.0);
+  kinematic_joints.position.assign(KINEMATIC_COUNT, 0.0);
+  kinematic_joints.effort.assign(KINEMATIC_COUNT, 0.0);
   wheel_array(wheel_speed_cmd);
   wheel_array(wheel_speed_opto);
   wheel_array(wheel_speed_back_emf);
@@ -189,8 +190,8 @@ void VESK_NET_INTERF_ROS::publish_static_tf(const std_msgs::Header& header) {
   for (const FixedTf& f : kStaticTf) {
     tf2::Quaternion q;
     q.setRPY(f.roll, f.pitch, f.yaw);
-    output_.tf.fixed.sendTransform(create_tf(header, output_.frame_prefix + f.parent,
-                                             output_.frame_prefix + f.child, f.x, f.y, f.z, q));
+    output_.tf.fixed.sendTransform(
+        create_tf(header, output_.frame_prefix + f.parent, output_.frame_prefix + f.child, f.x, f.y, f.z, q));
   }
 }
 
@@ -213,7 +214,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.stream.data[1] = u.stream[1];
   o.pub_stream.publish(o.stream);
   stamp(o.kinematic_joints.header);
-  for (int i = 0; i < 4; ++i) {
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) {
     o.kinematic_joints.position[i] = u.joint_pos[i];
     o.kinematic_joints.effort[i] = u.joint_effort[i];
   }
@@ -320,8 +321,8 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     const tf2::Matrix3x3 r = tf2::Matrix3x3(q_true) * tf2::Matrix3x3(q_od).transpose();
     tf2::Quaternion q;
     r.getRotation(q);
-    const tf2::Vector3 t = tf2::Vector3(u.body_pose[0], u.body_pose[1], 0.0) -
-                           r * tf2::Vector3(od.x, od.y, 0.0);
+    const tf2::Vector3 t =
+        tf2::Vector3(u.body_pose[0], u.body_pose[1], 0.0) - r * tf2::Vector3(od.x, od.y, 0.0);
     stamp(o.map_tf.header);
     o.map_tf.transform.translation.x = t.x();
     o.map_tf.transform.translation.y = t.y();

@@ -22,8 +22,8 @@
 namespace vesk_gazebo {
 
 // Samples the speaker plays per platform tick.
-constexpr unsigned kSpeakerSamplesPerTick = STREAM_SAMPLE_RATE * kTickStampStep / 1000000u;
-static_assert(kSpeakerSamplesPerTick == 160, "speaker samples per tick");
+constexpr unsigned kSpeakerSamplesPerTick = STREAM_SAMPLE_RATE * TICK_PERIOD_US / 1000000u;  // 160
+static_assert(STREAM_SAMPLE_RATE * TICK_PERIOD_US % 1000000u == 0, "whole samples per tick");
 
 class Speaker {
  public:

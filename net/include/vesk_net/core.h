@@ -3,12 +3,12 @@
 // wheel odometry, the platform clock and the camera calibration model.
 #pragma once
 
+#include <vesk_support/os.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <vesk_support/os.h>
 
 #include "vesk_net/records.h"
 
@@ -16,8 +16,8 @@ namespace vesk {
 
 // ---- control ----------------------------------------------------------------------
 
-constexpr int32_t WHEEL_TTL_TICKS = 10;    // 0.2 s at 50 Hz
-constexpr int32_t CONTROL_TTL_TICKS = 50;  // 1 s at 50 Hz
+constexpr int32_t WHEEL_TTL_TICKS = ticks_in_us(200000);     // 0.2 s
+constexpr int32_t CONTROL_TTL_TICKS = ticks_in_us(1000000);  // 1 s
 
 // One signed 16-bit sample to an unsigned 8-bit one centred on 128 through
 // the soft limiter y = x - x|x|/2 (x = s / 32768).
@@ -95,10 +95,8 @@ class Inbuf {
 
 // ---- odometry ---------------------------------------------------------------------
 
-constexpr float ODOM_TICK_S = 0.02f;         // one platform tick [s]
-constexpr float ODOM_INV_TRACK = 6.097561f;  // 1 / 0.164 m wheel track [1/m]
-
-// Planar wheel odometry in single precision, integrated once per tick.
+// Planar wheel odometry in single precision, integrated once per tick (TICK_PERIOD) over the
+// wheel track (INV_WHEEL_TRACK).
 struct Odometry {
   float x = 0.0f;      // [m]
   float y = 0.0f;      // [m]
@@ -115,8 +113,6 @@ struct Odometry {
 };
 
 // ---- platform clock ------------------------------------------------------------------
-
-constexpr int64_t PLATFORM_CLOCK_WRAP_US = 1000000000;
 
 // Unwraps a platform clock reading (microseconds, wrapping 999999999 -> 0)
 // against the last unwrapped value `last_us`, which it updates. Jumps of more
@@ -141,9 +137,9 @@ extern const double camera_calib[13][6];
 double vecmult(const double* a, const double* b);
 
 struct CameraModel {
-  double D[5];  // plumb-bob distortion
-  double fx, cx, fy, cy;          // K[0], K[2], K[4], K[5]
-  double p0, p2, p5, p6;          // P[0], P[2], P[5], P[6]
+  double D[5];            // plumb-bob distortion
+  double fx, cx, fy, cy;  // K[0], K[2], K[4], K[5]
+  double p0, p2, p5, p6;  // P[0], P[2], P[5], P[6]
 };
 
 // The calibration model for an image of width w and height h (w > 0).
