@@ -231,7 +231,7 @@ void VESK_ModelPlugin::ApplyCameraRates() {
 void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "Load()" << std::endl;
 
-  // 2. parameters
+  // Parameters: the booleans and frame specifications of "simulation_parameters".
   SimParameters par;
   for (const qor::KeyValuePair& kv : qor::get_parameters("simulation_parameters")) {
     if (kv.key == "frame") {
@@ -241,13 +241,13 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     for (const BoolKey& b : kBoolKeys)
       if (kv.key == b.key) par.*b.field = qor::parse_int(kv.value.c_str()) != 0;
   }
-  // 3. echo
+  // Echo of the boolean parameters.
   if (verbosity > 1)
     for (const BoolKey& b : kBoolKeys)
       std::cout << os::cout_global_elapsed() << "\t" << b.key << ": " << (par.*b.field ? "true" : "false")
                 << std::endl;
 
-  // 4, 5, 6. model and sensor count. Gazebo gives every nested model ("vesk_body",
+  // The model, its name and its sensor count. Gazebo gives every nested model ("vesk_body",
   // "vesk_head", ...) its own links, sensor count and joint controller: the robot is the
   // model with all the models nested in it.
   if (!_model) os::fail("no model given to Load");
@@ -267,7 +267,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (state.sensor_count > MAX_SENSOR_COUNT)
     os::fail("too many sensors in robot - increase MAX_SENSOR_COUNT");
 
-  // 7. sensors
+  // Sensors: each found by name and type, connected when enabled.
   typedef sensors::CameraSensor Cam;
   const char* narrow[2] = {"vesk_head::head::eye_l_narrow", "vesk_head::head::eye_r_narrow"};
   const char* wide[2] = {"vesk_head::head::eye_l", "vesk_head::head::eye_r"};
@@ -303,10 +303,10 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   state.sensor.light_rr = DiscoverSensor("vesk_body::body::lightrr", "camera", par.enable_light_sensors,
                                          &VESK_ModelPlugin::OnLightUpdate);
 
-  // 8. camera rates
+  // Camera update rates from the stream rates.
   ApplyCameraRates();
 
-  // 9, 10. joints. The joints of nested models are handed to the model's own controller
+  // Joints, each into its slot by name. The joints of nested models are handed to the model's own controller
   // (under their scoped names), which then drives every joint of the robot.
   state.joint_controller = _model->GetJointController();
   if (!state.joint_controller) os::fail("failed to get joint controller");
@@ -338,7 +338,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     os::fail("unrecognised joint " + name + " in joint controller");
   }
 
-  // 11. links
+  // The body and head links (ground-truth pose).
   state.link_body = FindLink(_model, nested, kBodyLink);
   state.link_head = FindLink(_model, nested, kHeadLink);
   if (verbosity > 0) {
@@ -346,11 +346,11 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     if (!state.link_head) os::warn(std::string("link not found: ") + kHeadLink);
   }
 
-  // 12, 13. controllers and the world-update event
+  // Joint gains, and the tick on the end of every world update.
   ConfigureControllers();
   connect(event::Events::ConnectWorldUpdateEnd([this]() { OnWorldUpdateEnd(); }));
 
-  // 14. the ROS interface
+  // The robot's ROS interface.
   net_config.mode = NET_MODE_ROS;
   net_config.robot_name = robot_name;
   net_config.net_flags = NET_FLAG_SIM;

@@ -200,7 +200,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   const uint32_t net_flags = net_config_->net_flags;
   const bool sim = (net_flags & NET_FLAG_SIM) != 0;
 
-  // 1-2. The tick's header.
+  // The tick's header: the next sequence number, stamped now or from the platform clock.
   std_msgs::Header header;
   header.seq = o.seq++;
   header.stamp = (net_flags & NET_FLAG_HW_CLOCK) ? platform_stamp(u.tick_stamp) : ros::Time::now();
@@ -209,7 +209,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     h.stamp = header.stamp;
   };
 
-  // 3-4.
+  // Stream status and the kinematic joints.
   o.stream.data[0] = u.stream[0];
   o.stream.data[1] = u.stream[1];
   o.pub_stream.publish(o.stream);
@@ -220,13 +220,13 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   }
   o.pub_kinematic_joints.publish(o.kinematic_joints);
 
-  // 5. Odometry.
+  // Odometry from the measured wheel speeds.
   o.odometry.step(u.wheel_speed_opto[0], u.wheel_speed_opto[1]);
   const Odometry& od = o.odometry;
   const double half = static_cast<double>(od.theta) * 0.5;
   const tf2::Quaternion q_odom(0.0, 0.0, std::sin(half), std::cos(half));
 
-  // 6. The joint chain.
+  // The joint chain: the odometry pose and each joint's turn.
   for (size_t i = 0; i < o.dynamic_tf.size(); ++i) {
     geometry_msgs::TransformStamped& t = o.dynamic_tf[i];
     stamp(t.header);
@@ -244,10 +244,10 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   }
   o.tf.dynamic.sendTransform(o.dynamic_tf);
 
-  // 7. Fixed transforms on the first and every 50th tick.
+  // Fixed transforms on the first and every 50th tick.
   if (header.seq % kStaticEvery == 0) publish_static_tf(header);
 
-  // 8-9.
+  // Body velocity and odometry messages.
   stamp(o.body_vel.header);
   o.body_vel.twist.linear.x = od.v;
   o.body_vel.twist.angular.z = od.omega;
@@ -261,7 +261,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.odom.twist.twist.angular.z = od.omega;
   o.pub_odom.publish(o.odom);
 
-  // 10-12.
+  // Wheels, light sensors and battery.
   for (int i = 0; i < 2; ++i) {
     o.wheel_speed_cmd.data[i] = u.wheel_speed_cmd[i];
     o.wheel_speed_opto.data[i] = u.wheel_speed_opto[i];
@@ -278,7 +278,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.battery.voltage = u.battery_voltage;
   o.pub_battery.publish(o.battery);
 
-  // 13-17.
+  // Touch (unless turned off), DIP switches, cliff sensors, sonar and platform flags.
   if (!(net_flags & NET_FLAG_NO_TOUCH)) {
     o.touch_body.data = u.touch_body;
     o.pub_touch_body.publish(o.touch_body);
@@ -295,7 +295,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.flags.data = sim ? (u.flags | PLATFORM_U_FLAG_SIM) : u.flags;
   o.pub_flags.publish(o.flags);
 
-  // 18.
+  // Inertial units: accelerometer counts to m/s^2.
   stamp(o.imu_body.header);
   o.imu_body.linear_acceleration.x = u.imu_body.acc[0] * kAccScale;
   o.imu_body.linear_acceleration.y = u.imu_body.acc[1] * kAccScale;
@@ -307,7 +307,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.imu_head.linear_acceleration.z = u.imu_head.acc[2] * kAccScale;
   o.pub_imu_head.publish(o.imu_head);
 
-  // 19. Ground truth and the map frame (simulation only): the true pose
+  // Ground truth and the map frame (simulation only): the true pose
   // composed with the inverse of the odometry pose.
   if (sim) {
     o.body_pose.x = u.body_pose[0];
@@ -331,12 +331,12 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     o.tf.dynamic.sendTransform(o.map_tf);
   }
 
-  // 20. Everything once more in one package.
+  // Everything once more in one package.
   stamp(o.package.header);
   o.fill_package();
   o.pub_package.publish(o.package);
 
-  // 21-23. Deliver pending control messages, then hand over the commands.
+  // Deliver pending control messages, then hand over the commands.
   ros::spinOnce();
   return inbuf_.exchange();
 }

@@ -1,24 +1,14 @@
-// ROS-free logic of the robot interface (see vesk_net/core.h).
-#include "vesk_net/core.h"
+// The control buffer of the robot interface (see vesk_net/control_buffer.h).
+#include "vesk_net/control_buffer.h"
 
 #include <vesk_support/float_cast.h>
 
 #include <cmath>
 #include <iostream>
 
+#include "vesk_net/companding.h"
+
 namespace vesk {
-
-// ---- control ----------------------------------------------------------------------
-
-uint8_t stream_compand(int16_t s) {
-  const int32_t x = s;
-  const int32_t t = (x * (x < 0 ? -x : x)) >> 1;
-  const int32_t v = ((x * 32768) - t) >> 22;
-  const int32_t out = v + 128;
-  if (out > 255) return 255;
-  if (out < 0) return 0;
-  return static_cast<uint8_t>(out);
-}
 
 void split_commands(const std::string& text, std::vector<std::string>& out) {
   size_t start = 0;
@@ -262,89 +252,6 @@ int32_t Inbuf::wheel_ttl() const {
 int32_t Inbuf::control_ttl() const {
   os::ScopedLock guard(lock_);
   return control_ttl_;
-}
-
-// ---- odometry ---------------------------------------------------------------------
-
-void Odometry::step(float left, float right) {
-  v = (left + right) * 0.5f;
-  omega = (right - left) * INV_WHEEL_TRACK;
-  const float d = v * TICK_PERIOD;
-  const float nx = x + std::cos(theta) * d;
-  const float ny = y + std::sin(theta) * d;
-  const float nt = theta + omega * TICK_PERIOD;
-  if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nt)) return;
-  x = nx;
-  y = ny;
-  theta = nt;
-}
-
-// ---- platform clock ------------------------------------------------------------------
-
-int64_t unwrap_platform_clock(int64_t& last_us, int32_t stamp_us) {
-  const int64_t base = (last_us / PLATFORM_CLOCK_WRAP_US) * PLATFORM_CLOCK_WRAP_US;
-  int64_t t = base + stamp_us;
-  if (t - last_us > PLATFORM_CLOCK_WRAP_US / 2) {
-    t -= PLATFORM_CLOCK_WRAP_US;
-  } else if (t - last_us < -PLATFORM_CLOCK_WRAP_US / 2) {
-    t += PLATFORM_CLOCK_WRAP_US;
-  }
-  last_us = t;
-  return t;
-}
-
-uint64_t platform_stamp_ns(uint64_t base_ns, int64_t t_us) {
-  // Both terms are limited to +-STAMP_MAX_NS (below 2^62), so the sum cannot overflow.
-  constexpr int64_t kMax = static_cast<int64_t>(STAMP_MAX_NS);
-  const int64_t base = base_ns > STAMP_MAX_NS ? kMax : static_cast<int64_t>(base_ns);
-  int64_t t_ns = kMax;
-  if (t_us < -(kMax / 1000)) {
-    t_ns = -kMax;
-  } else if (t_us <= kMax / 1000) {
-    t_ns = t_us * 1000;
-  }
-  const int64_t ns = base + t_ns;
-  if (ns < 0) return 0;
-  return ns > kMax ? STAMP_MAX_NS : static_cast<uint64_t>(ns);
-}
-
-// ---- camera calibration ----------------------------------------------------------
-
-const double camera_calib[13][6] = {
-    {0, 0.00066, 7.2e-05, -0.000395, -0.000633, 0.084395},     // D[0]
-    {0, -0.000744, -2.1e-05, 0.00039, 0.000667, -0.323202},    // D[1]
-    {0, 2e-05, -2e-05, 8e-06, -1.4e-05, -0.001836},            // D[2]
-    {0, -3e-05, -1.4e-05, 2.9e-05, 1.5e-05, -0.013702},        // D[3]
-    {0, 0, 0, 0, 0, 0},                                        // D[4]
-    {0, 0.879871, -0.044601, 0.061053, -0.050005, 18.890031},  // K[0] fx
-    {0, -0.261178, 0.048315, 0.526279, -0.017342, 20.458386},  // K[2] cx
-    {0, 0.89184, -0.046117, 0.05205, -0.059327, 28.296388},    // K[4] fy
-    {0, 0.685614, 0.023575, -0.091477, -0.047883, 35.011715},  // K[5] cy
-    {0, 0.995108, 0.016161, -0.185715, 0.022636, -13.212525},  // P[0]
-    {0, -0.243565, 0.025187, 0.544084, -0.032701, 20.079054},  // P[2]
-    {0, 0.774836, -0.044621, 0.059361, -0.099125, 53.679126},  // P[5]
-    {0, 0.749088, 0.024761, -0.120634, -0.067672, 46.807648},  // P[6]
-};
-
-double vecmult(const double* a, const double* b) {
-  double sum = 0.0;
-  for (int i = 0; i < 6; ++i) sum += a[i] * b[i];
-  return sum;
-}
-
-CameraModel camera_model(double w, double h) {
-  const double f[6] = {w, h, 0.001 * w * h, std::sqrt(w * w + h * h), 1000.0 * h / w, 1.0};
-  CameraModel m;
-  for (int i = 0; i < 5; ++i) m.D[i] = vecmult(camera_calib[i], f);
-  m.fx = vecmult(camera_calib[5], f);
-  m.cx = vecmult(camera_calib[6], f);
-  m.fy = vecmult(camera_calib[7], f);
-  m.cy = vecmult(camera_calib[8], f);
-  m.p0 = vecmult(camera_calib[9], f);
-  m.p2 = vecmult(camera_calib[10], f);
-  m.p5 = vecmult(camera_calib[11], f);
-  m.p6 = vecmult(camera_calib[12], f);
-  return m;
 }
 
 }  // namespace vesk
