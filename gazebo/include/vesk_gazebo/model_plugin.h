@@ -5,8 +5,8 @@
 // (whose name is the robot name), later Reset on a world reset, and deletes it when the model
 // goes. Load reads the kit's "simulation_parameters" file, finds the model's sensors, joints
 // and links, gives every joint a position PID, connects the world-update-end event and the
-// sensor update events, and creates the robot ROS interface (VESK_NET_INTERF). Every 0.02 s
-// of simulation time a tick sends the sensor snapshot, joint angles and body pose up through
+// sensor update events, and creates the robot ROS interface (VESK_NET_INTERF). Every tick
+// (TICK_PERIOD of simulation time) sends the sensor snapshot, joint angles and body pose up through
 // the interface and turns the commands that come back into joint position targets.
 //
 // Threads: Load, Reset and the destructor run on Gazebo's loading thread, the tick on the
