@@ -4,7 +4,9 @@
 // sonar measure the world, its cameras see it, a world reset restarts it, and kinemod
 // drives it. Ground truth is the system plug-in's "/gazebo/<robot>/pose". The test cases
 // run in order against one gzserver, each starting from the pose the previous one left.
-//   args: gtest filter, then the gzserver log file (for the load check)
+// The scripted drive at the end runs in either simulator (drive_sim.test, drive_gazebo.test).
+//   args: see main
+#include <geometry_msgs/Pose2D.h>
 #include <geometry_msgs/PoseStamped.h>
 #include <geometry_msgs/TwistStamped.h>
 #include <gtest/gtest.h>
@@ -30,6 +32,7 @@
 #include <string>
 
 #include "vesk_body/body_model.h"
+#include "vesk_body/kc_push.h"
 #include "vesk_gazebo/joint_control.h"
 #include "vesk_net/records.h"
 
@@ -90,11 +93,13 @@ class Robot {
       if (each) each();
     }
   }
-  // Holds the neck at (tilt, lift, yaw, pitch) for `ticks` ticks.
+  // Moves the neck's lift towards `lift` as the body node does (each tick by a tenth of the
+  // way left) and holds it there, for `ticks` ticks in all.
   void neck(double lift, int ticks, const std::function<void()>& each = nullptr) {
     for (int i = 0; i < ticks; ++i) {
+      lift_ += KC_FIXED_ANGLE_GAIN * (lift - lift_);
       sensor_msgs::JointState j;
-      j.position = {TICK_D_DEFAULT_TILT, lift, 0.0, 0.0};
+      j.position = {TICK_D_DEFAULT_TILT, lift_, 0.0, 0.0};
       joints_.publish(j);
       ASSERT_TRUE(wait(1));
       if (each) each();
@@ -121,6 +126,7 @@ class Robot {
   }
   ros::Subscriber sub_, truth_sub_;
   ros::Publisher cmd_, joints_;
+  double lift_ = TICK_D_DEFAULT_LIFT;  // the lift last commanded
   std::deque<vesk2_msg::sensors_package> packages_;
   std::deque<Truth> truths_;
 };
@@ -411,12 +417,82 @@ TEST(GazeboCameras, KinemodDrivesTheRobotWithAPush) {
   EXPECT_GT(moved, 0.1) << "a push of 0.2 m/s for 2 s moved the robot " << moved << " m";
 }
 
+// ---- the same scripted drive in either simulator -------------------------------------
+
+std::string g_result_file, g_expected_file;
+
+// Drives a fixed script by velocity commands, one per tick, from wherever the robot stands,
+// and writes where it ended (from its body pose, in the frame of the pose it started from)
+// to the result file as "x y heading". Given the result of the other simulator, the two
+// must end within 5 cm of each other.
+TEST(Drive, ScriptedDriveEndsWhereTheOtherSimulatorEnds) {
+  ros::NodeHandle nh;
+  ros::Publisher cmd = nh.advertise<geometry_msgs::TwistStamped>("/vesk/control/cmd_vel", 10);
+  std::deque<geometry_msgs::Pose2D> poses;
+  ros::Subscriber sub = nh.subscribe<vesk2_msg::sensors_package>(
+      "/vesk/sensors/package", 1000, [&poses](const vesk2_msg::sensors_package::ConstPtr& m) {
+        poses.push_back(m->body_pose);
+      });
+  auto wait = [&](size_t n) {
+    const size_t goal = poses.size() + n;
+    for (int i = 0; i < 120000 && poses.size() < goal; ++i) {
+      ros::spinOnce();
+      ros::WallDuration(0.001).sleep();
+    }
+    return poses.size() >= goal;
+  };
+  for (int i = 0; i < 120000 && (cmd.getNumSubscribers() == 0 || poses.empty()); ++i) {
+    ros::spinOnce();
+    ros::WallDuration(0.001).sleep();
+  }
+  ASSERT_GT(cmd.getNumSubscribers(), 0u) << "the platform does not listen";
+  ASSERT_TRUE(wait(50));  // settled
+  const geometry_msgs::Pose2D start = poses.back();
+  struct Leg {
+    double forward, turn;
+    int ticks;
+  };
+  // straight 0.4 m, a quarter turn and a bit on the spot, an arc to the left, stop
+  for (const Leg& leg : {Leg{0.2, 0.0, 100}, Leg{0.0, 1.0, 50}, Leg{0.15, 0.4, 150}, Leg{0.0, 0.0, 50}}) {
+    for (int i = 0; i < leg.ticks; ++i) {
+      geometry_msgs::TwistStamped t;
+      t.twist.linear.x = leg.forward;
+      t.twist.angular.z = leg.turn;
+      cmd.publish(t);
+      ASSERT_TRUE(wait(1));
+    }
+  }
+  const geometry_msgs::Pose2D end = poses.back();
+  const double c = std::cos(start.theta), s = std::sin(start.theta);
+  const double x = c * (end.x - start.x) + s * (end.y - start.y);
+  const double y = -s * (end.x - start.x) + c * (end.y - start.y);
+  const double heading = wrap(end.theta - start.theta);
+  ASSERT_GT(std::hypot(x, y), 0.5) << "the robot did not drive";
+  if (!g_result_file.empty()) {
+    std::ofstream out(g_result_file);
+    out.precision(9);
+    out << x << " " << y << " " << heading << "\n";
+    ASSERT_TRUE(out.good()) << "cannot write " << g_result_file;
+  }
+  if (g_expected_file.empty()) return;
+  std::ifstream in(g_expected_file);
+  double ex = 0, ey = 0, eh = 0;
+  ASSERT_TRUE(in >> ex >> ey >> eh) << "no result of the other simulator in " << g_expected_file;
+  EXPECT_LT(std::hypot(x - ex, y - ey), 0.05)
+      << "this simulator ended at (" << x << ", " << y << ", " << heading << "), the other at (" << ex << ", "
+      << ey << ", " << eh << ")";
+}
+
 }  // namespace
 
+// args: gtest filter, gzserver log file ("-": none), then for the scripted drive the file
+// its end pose goes to and the file holding the other simulator's (optional)
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ros::init(argc, argv, "rostest_gazebo");
   ::testing::GTEST_FLAG(filter) = argc > 1 ? argv[1] : "*";
   g_log_file = argc > 2 ? argv[2] : "";
+  g_result_file = argc > 3 ? argv[3] : "";
+  g_expected_file = argc > 4 ? argv[4] : "";
   return RUN_ALL_TESTS();
 }

@@ -47,9 +47,13 @@ Names collect(const sdf::Model& top) {
 class RobotModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    const sdf::Errors errors = root.Load(kModel);
-    for (const auto& e : errors) ADD_FAILURE() << e.Message();
-    ASSERT_TRUE(errors.empty());
+    int errors = 0;
+    for (const auto& e : root.Load(kModel)) {
+      if (vesk_sim::harmless(e)) continue;
+      ADD_FAILURE() << e.Message();
+      ++errors;
+    }
+    ASSERT_EQ(errors, 0);
     model = vesk_sim::root_model(root);
     ASSERT_NE(model, nullptr);
     names = collect(*model);

@@ -103,7 +103,9 @@ class SimWorld {
 };
 
 // Where a plug-in library of an SDF <plugin filename> is found: the directories of
-// GAZEBO_PLUGIN_PATH, then of LD_LIBRARY_PATH; the bare name when none holds it.
+// GAZEBO_PLUGIN_PATH, then of LD_LIBRARY_PATH, each first in its "vesk_gazebo/headless/"
+// (the kit's plug-in built against the stand-in where Gazebo 11 is installed); the bare name
+// when none holds it.
 std::string find_plugin_library(const std::string& filename);
 
 // The SDF element a robot's model plug-in is loaded with, as Gazebo hands over the model's
