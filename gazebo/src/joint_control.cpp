@@ -48,7 +48,7 @@ void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t clif
 
 double LiftCorrection(double L) { return ((0.020538 * L + 0.00526) * L - 0.071954) * L + (L + 0.014827); }
 
-void CosmeticTargets(const float c[6], double t[6]) {
+void CosmeticTargets(const float c[COSMETIC_COUNT], double t[COSMETIC_COUNT]) {
   const double droop = std::min(std::max(static_cast<double>(c[0]), 0.0), 1.0);
   t[0] = droop * -0.3490658402442932;
   t[1] = static_cast<double>(2.0f * c[1] - 1.0f) * 0.3490658402442932;

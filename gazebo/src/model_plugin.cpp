@@ -122,6 +122,7 @@ VESK_ModelPlugin::VESK_ModelPlugin() {
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.sensor_count = 0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  state.wheels_unanchored = false;
   state.sensor = {};
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "VESK_ModelPlugin() [ctor]" << std::endl;
   init();
@@ -381,8 +382,19 @@ void VESK_ModelPlugin::Reset() {
     state.tick_stamp = 0;
   }
   for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
-  state.wheel_target[0] = state.wheel_target[1] = 0.0;
-  state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  // A world reset puts the links back but not always the wheels' angles: a joint that turns
+  // without limit keeps its count of whole turns in Gazebo (ODE's hinge angle). A target of 0
+  // would then make the wheels unwind every turn they made, racing the robot backwards from
+  // its start. So the wheels hold the angle they have, and the first world update after the
+  // reset (when the physics has settled that angle) makes it their new target and previous
+  // angle. Where the reset zeroes the joints (the headless simulator), that is 0, as before.
+  for (int side = 0; side < 2; ++side) {
+    const physics::JointPtr& j = state.joint[side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R];
+    const double a = j ? j->Position(0) : 0.0;
+    state.wheel_target[side] = std::isfinite(a) ? a : 0.0;
+    state.wheel_angle_prev[side] = state.wheel_target[side];
+  }
+  state.wheels_unanchored = true;
   speaker.Reset();
   VESK_TICK_D d;
   d.reset();

@@ -86,7 +86,7 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
   state.wheel_target[1] += vr * vesk_gazebo::kWheelAnglePerSpeed;
 
   for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = d->kinematic_joints[i];
-  double cosmetic[6];
+  double cosmetic[COSMETIC_COUNT];
   vesk_gazebo::CosmeticTargets(d->cosmetic_joints, cosmetic);
 
   SetTarget(SIM_JOINT_WHEEL_L, state.wheel_target[0]);
@@ -103,6 +103,17 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
 }
 
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
+  if (state.wheels_unanchored) {
+    state.wheels_unanchored = false;
+    for (int side = 0; side < 2; ++side) {
+      const SimJoint wheel = side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R;
+      const physics::JointPtr& j = state.joint[wheel];
+      const double a = j ? j->Position(0) : 0.0;
+      if (!std::isfinite(a)) continue;
+      state.wheel_target[side] = state.wheel_angle_prev[side] = a;
+      SetTarget(wheel, a);
+    }
+  }
   if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();
   if (t < state.t_next_tick) return;

@@ -83,9 +83,11 @@ SensorDesc read_sensor(const sdf::Sensor& sensor, int link, const std::string& l
   d.name = sensor.Name();
   d.scoped_name = link_name + "::" + sensor.Name();
   d.link = link;
-  d.pose = to_pose(sensor.RawPose());
-  d.update_rate = sensor.UpdateRate();
+  // Pose and rate from the element: sdformat 9 leaves them unset in the sensor object of a
+  // type it does not know (sonar, wide-angle camera).
   const sdf::ElementPtr e = sensor.Element();
+  d.pose = e->HasElement("pose") ? to_pose(e->GetElement("pose")->Get<ignition::math::Pose3d>()) : Pose();
+  d.update_rate = elem_double(e, "update_rate", 0.0);
   d.type = e->Get<std::string>("type");
   d.always_on = e->HasElement("always_on") ? e->GetElement("always_on")->Get<bool>() : false;
   if (e->HasElement("camera")) {

@@ -33,13 +33,13 @@ const SensorDesc* sensor(const RobotDesc& r, const std::string& name) {
   }
   return nullptr;
 }
-void expect_pose_near(const Pose& a, const Pose& b, double tol) {
-  EXPECT_NEAR(a.pos.x, b.pos.x, tol);
-  EXPECT_NEAR(a.pos.y, b.pos.y, tol);
-  EXPECT_NEAR(a.pos.z, b.pos.z, tol);
+void expect_pose_near(const Pose& a, const Pose& b, double tol, const char* what = "") {
+  EXPECT_NEAR(a.pos.x, b.pos.x, tol) << what;
+  EXPECT_NEAR(a.pos.y, b.pos.y, tol) << what;
+  EXPECT_NEAR(a.pos.z, b.pos.z, tol) << what;
   // Same rotation: the product with the inverse is the identity (up to sign).
   const Quat d = a.rot * b.rot.conjugate();
-  EXPECT_NEAR(std::fabs(d.w), 1.0, tol);
+  EXPECT_NEAR(std::fabs(d.w), 1.0, tol) << what;
 }
 
 TEST(RobotDescription, TreeRootAxesAndRenaming) {
@@ -83,18 +83,18 @@ TEST(RobotDescription, ForwardKinematicsFollowsTheFrameTree) {
   const Pose neck = body * Pose::from_xyzrpy(0.0022, 0, 0.0357, 0, lift, 0);
   const Pose gimbal = neck * Pose::from_xyzrpy(0, 0, 0.1201, 0, 0, yaw);
   const Pose head = gimbal * Pose::from_xyzrpy(0, 0, 0, 0, pitch, 0);
-  expect_pose_near(world[link_index(r, "vesk_body::body")], body, 1e-5);
-  expect_pose_near(world[link_index(r, "neck")], neck, 1e-5);
-  expect_pose_near(world[link_index(r, "vesk_head::head")], head, 1e-5);
+  expect_pose_near(world[link_index(r, "vesk_body::body")], body, 1e-5, "body");
+  expect_pose_near(world[link_index(r, "neck")], neck, 1e-5, "neck");
+  expect_pose_near(world[link_index(r, "vesk_head::head")], head, 1e-5, "head");
 
   // Sensors on the head: eyes through head_cams, sonar and IMU offsets.
   const Pose cams = head * Pose::from_xyzrpy(0.0377, 0, 0.0568, 0, -0.7853982, 0);
   const Pose caml = cams * Pose::from_xyzrpy(0, 0.0431, 0, 0, 0, 0.4712388813495636);
   const Pose camr = cams * Pose::from_xyzrpy(0, -0.0431, 0, 0, 0, -0.4712388813495636);
   const int head_link = link_index(r, "vesk_head::head");
-  expect_pose_near(world[head_link] * sensor(r, "eye_l_narrow")->pose, caml, 1e-5);
-  expect_pose_near(world[head_link] * sensor(r, "eye_r_narrow")->pose, camr, 1e-5);
-  expect_pose_near(world[head_link] * sensor(r, "eye_l")->pose, caml, 1e-5);
+  expect_pose_near(world[head_link] * sensor(r, "eye_l_narrow")->pose, caml, 1e-5, "eye_l_narrow");
+  expect_pose_near(world[head_link] * sensor(r, "eye_r_narrow")->pose, camr, 1e-5, "eye_r_narrow");
+  expect_pose_near(world[head_link] * sensor(r, "eye_l")->pose, caml, 1e-5, "eye_l");
   // The sonar sits at the head_sonar frame and measures along its x axis, which is the -z
   // axis of the sensor frame (Gazebo's sonar axis).
   const Pose sonar = world[head_link] * sensor(r, "sonar")->pose;
@@ -102,9 +102,9 @@ TEST(RobotDescription, ForwardKinematicsFollowsTheFrameTree) {
   EXPECT_NEAR((sonar.pos - head_sonar.pos).norm(), 0.0, 1e-5);
   EXPECT_NEAR(sonar.rot.rotate(Vec3(0, 0, -1)).dot(head_sonar.rot.rotate(Vec3(1, 0, 0))), 1.0, 1e-5);
   expect_pose_near(world[head_link] * sensor(r, "acc_head")->pose,
-                   head * Pose::from_xyzrpy(0.05, 0.04, 0.025, 0, 0, 0), 1e-5);
+                   head * Pose::from_xyzrpy(0.05, 0.04, 0.025, 0, 0, 0), 1e-5, "acc_head");
   expect_pose_near(world[link_index(r, "vesk_body::body")] * sensor(r, "acc_body")->pose,
-                   body * Pose::from_xyzrpy(-0.095, 0.048, 0.01, 0, 0, 0), 1e-5);
+                   body * Pose::from_xyzrpy(-0.095, 0.048, 0.01, 0, 0, 0), 1e-5, "acc_body");
 }
 
 TEST(RobotDescription, StandsOnWheelsAndRearSupportAtEveryNeckPose) {

@@ -48,7 +48,7 @@ double LiftCorrection(double L);
 
 // Cosmetic joint targets [rad] from the six platform values (droop, wag, left ear, right ear,
 // left eyelid, right eyelid), in the same order.
-void CosmeticTargets(const float c[6], double targets[6]);
+void CosmeticTargets(const float c[COSMETIC_COUNT], double targets[COSMETIC_COUNT]);
 
 // Wheel surface speed [m/s] from the change of its joint angle over one tick; changes of more
 // than a quarter turn alias. A non-finite change (a physics fault) gives 0.

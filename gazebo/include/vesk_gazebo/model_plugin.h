@@ -60,6 +60,9 @@ class VESK_ModelPlugin : public ModelPlugin {
     double wheel_target[2];                 // [rad] integrated wheel position targets, left, right
     uint32_t sensor_count;
     double wheel_angle_prev[2];  // [rad] wheel angles at the previous tick
+    // Set by Reset: the wheels' targets and previous angles are taken from the wheels' angles
+    // after the next physics step (see Reset).
+    bool wheels_unanchored;
     struct {
       sensors::CameraSensor* eye_l;
       sensors::CameraSensor* eye_r;
