@@ -13,9 +13,10 @@ void body_initChain(KC_CHAIN* chain, std::string name) {
   KC_LINK* link = chain->link;
   kc_initLink(chain, &link[KC_LINK_FOOT], "FOOT", {0.0f, 0.0f, 0.0f}, 0.0f, AXIS_Z, KC_ANGLE_NONE,
               KC_ANGLE_NONE);
-  kc_initLink(chain, &link[KC_LINK_BODY], "BODY", {0.0f, 0.0f, 0.045f}, BODY_TILT_RAD, AXIS_Y, BODY_TILT_RAD,
-              BODY_TILT_RAD);
-  kc_initLink(chain, &link[KC_LINK_NECK], "NECK", {0.0022f, 0.0f, 0.0357f}, BODY_LIFT_RAD, AXIS_Y,
+  // The body tilts about the wheel axle.
+  kc_initLink(chain, &link[KC_LINK_BODY], "BODY", {0.0f, 0.0f, WHEEL_RADIUS}, TICK_D_DEFAULT_TILT, AXIS_Y,
+              TICK_D_DEFAULT_TILT, TICK_D_DEFAULT_TILT);
+  kc_initLink(chain, &link[KC_LINK_NECK], "NECK", {0.0022f, 0.0f, 0.0357f}, TICK_D_DEFAULT_LIFT, AXIS_Y,
               BODY_LIFT_MIN_RAD, BODY_LIFT_MAX_RAD);
   kc_initLink(chain, &link[KC_LINK_GMBL], "GMBL", {0.0f, 0.0f, 0.1201f}, 0.0f, AXIS_Z, -BODY_YAW_MAX_RAD,
               BODY_YAW_MAX_RAD);
@@ -99,8 +100,8 @@ void body_process(VESK_BODY_VEL& vel) {
     ~Clear() { g_pushes.clear(); }
   } clear_queue;
   for (const KC_PUSH& push : g_pushes) kc_applyPush(&kc_m, &push, nullptr);
-  vel.forward += BODY_PUSH_RATE_HZ * kc_m.pose_change.forward;
-  vel.turn += BODY_PUSH_RATE_HZ * kc_m.pose_change.turn;
+  vel.forward += TICK_RATE_HZ * kc_m.pose_change.forward;
+  vel.turn += TICK_RATE_HZ * kc_m.pose_change.turn;
 }
 
 void body_get(float* out) { body_getConfig(&kc_m, out); }

@@ -122,7 +122,7 @@ void kc_applyPush(KC_CHAIN* chain, const KC_PUSH* push, KC_PUSH_DEBUG* debug) {
   const uint32_t flags = push->flags;
 
   if (flags & KC_PUSH_FLAG_VELOCITY) {
-    float3_scale(&v, KC_PUSH_PERIOD_S);
+    float3_scale(&v, TICK_PERIOD);
   } else if (!(flags & KC_PUSH_FLAG_DISPLACEMENT)) {
     v = {0.0f, 0.0f, 0.0f};
   }

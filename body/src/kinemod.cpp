@@ -180,7 +180,7 @@ void main_loop(const MasterWatch& master_watch) {
       cmd_vel.header.stamp = ros::Time::now();
       float3 moved = fovea;
       float3_subtract_unary(&moved, &fovea_prev);
-      fovea_speed.data = float3_modulus(&moved) * BODY_PUSH_RATE_HZ;
+      fovea_speed.data = float3_modulus(&moved) * TICK_RATE_HZ;
       fovea_prev = fovea;
       cmd_vel.twist.linear.x = vel.forward;
       cmd_vel.twist.angular.z = vel.turn;

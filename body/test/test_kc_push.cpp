@@ -183,7 +183,7 @@ TEST_F(PushTest, VectorModesAndStageFlags) {
   kc_applyPush(&a, &vel, nullptr);
   kc_applyPush(&b, &disp, nullptr);
   expect_same_chain(a, b);
-  EXPECT_NE(a.link[2].angle, BODY_LIFT_RAD);
+  EXPECT_NE(a.link[2].angle, TICK_D_DEFAULT_LIFT);
 
   // Neither mode: nothing moves (a NaN in the unused vector is harmless).
   const KC_CHAIN rest = body_chain();
@@ -286,7 +286,7 @@ TEST_F(PushTest, PinnedJointShortcutMatchesFullComputation) {
     capture_stdout([&] { kc_applyPush(&traced, &push, nullptr); });
     expect_same_chain(quiet, traced);
   }
-  EXPECT_EQ(quiet.link[1].angle, BODY_TILT_RAD);
+  EXPECT_EQ(quiet.link[1].angle, TICK_D_DEFAULT_TILT);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_support/child_process.h>
 
 #include <chrono>
 #include <cmath>
@@ -23,7 +24,6 @@
 #include <thread>
 #include <vector>
 
-#include <vesk_support/child_process.h>
 #include "vesk_body/body_model.h"
 #include "vesk_body/body_options.h"
 
@@ -281,8 +281,8 @@ TEST_F(KinemodNode, JointsOnlyWhileAwakeSequenceRunsOn) {
   EXPECT_EQ(joints.header.seq, seq0 + 1);
   EXPECT_EQ(joints.name, (std::vector<std::string>{"tilt", "lift", "yaw", "pitch"}));
   ASSERT_EQ(joints.position.size(), 4u);
-  EXPECT_EQ(joints.position[0], double(BODY_TILT_RAD));
-  EXPECT_EQ(joints.position[1], double(BODY_LIFT_RAD));
+  EXPECT_EQ(joints.position[0], double(TICK_D_DEFAULT_TILT));
+  EXPECT_EQ(joints.position[1], double(TICK_D_DEFAULT_LIFT));
   EXPECT_TRUE(joints.velocity.empty());
   EXPECT_TRUE(joints.effort.empty());
 
@@ -383,7 +383,7 @@ TEST_F(KinemodNode, BadPushesAreDroppedAndNodeLivesOn) {
   pub_package_.publish(make_package(4));
   ASSERT_EQ(joints_->wait_count(1, kReplyS), 1u) << proc_->output();
   const auto joints = joints_->at(0);
-  EXPECT_EQ(joints.position[1], double(BODY_LIFT_RAD));
+  EXPECT_EQ(joints.position[1], double(TICK_D_DEFAULT_LIFT));
   EXPECT_EQ(joints.position[2], 0.0);
   EXPECT_EQ(joints.position[3], 0.0);
   proc_->interrupt();

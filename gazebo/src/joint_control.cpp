@@ -24,21 +24,21 @@ void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t clif
   float l = 0.0f, r = 0.0f;
   if (!std::isfinite(v) || !std::isfinite(w)) {
     l = r = 0.0f;
-  } else if (flags & kFlagWheelsStop) {
+  } else if (flags & PLATFORM_D_FLAG_WHEELS_STOP) {
     l = r = 0.0f;
   } else {
-    if (flags & kFlagWheelsStraight) {
+    if (flags & PLATFORM_D_FLAG_WHEELS_STRAIGHT) {
       l = v;
       r = v;
     } else {
-      const float turn = kHalfTrack * w;
+      const float turn = HALF_TRACK * w;
       l = v - turn;
       r = v + turn;
     }
-    r = std::min(std::max(r, -kWheelSpeedMax), kWheelSpeedMax);
-    l = std::min(std::max(l, -kWheelSpeedMax), kWheelSpeedMax);
+    r = std::min(std::max(r, -WHEEL_SPEED_MAX), WHEEL_SPEED_MAX);
+    l = std::min(std::max(l, -WHEEL_SPEED_MAX), WHEEL_SPEED_MAX);
   }
-  if (!(flags & kFlagNoCliffReflex)) {
+  if (!(flags & PLATFORM_D_FLAG_NO_CLIFF_REFLEX)) {
     if (l > 0.0f) l *= CliffFactor(cliff_l);
     if (r > 0.0f) r *= CliffFactor(cliff_r);
   }
@@ -48,7 +48,7 @@ void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t clif
 
 double LiftCorrection(double L) { return ((0.020538 * L + 0.00526) * L - 0.071954) * L + (L + 0.014827); }
 
-void CosmeticTargets(const float c[6], double t[6]) {
+void CosmeticTargets(const float c[COSMETIC_COUNT], double t[COSMETIC_COUNT]) {
   const double droop = std::min(std::max(static_cast<double>(c[0]), 0.0), 1.0);
   t[0] = droop * -0.3490658402442932;
   t[1] = static_cast<double>(2.0f * c[1] - 1.0f) * 0.3490658402442932;
@@ -58,12 +58,19 @@ void CosmeticTargets(const float c[6], double t[6]) {
   t[5] = static_cast<double>(1.3962633609771729f * c[5] - 0.5585053563117981f);
 }
 
+namespace {
+constexpr double kPi = 3.141592653589793;
+// Surface speed [m/s] of a wheel that turns half a revolution in one tick: pi times the
+// wheel radius (the float, widened) over the tick period.
+constexpr double kSpeedPerHalfTurn = kPi * (static_cast<double>(WHEEL_RADIUS) / TICK_PERIOD_D);
+}  // namespace
+
 float WheelSpeedFromAngles(double angle, double angle_prev) {
-  const double x = (angle - angle_prev) * 0.3183098861837907;  // turns per half revolution
+  const double x = (angle - angle_prev) * (1.0 / kPi);  // turns per half revolution
   if (!std::isfinite(x)) return 0.0f;
   double r = x - std::floor(x);
   if (r >= 0.5) r -= 1.0;
-  return static_cast<float>(r * 7.0685837514573056);
+  return static_cast<float>(r * kSpeedPerHalfTurn);
 }
 
 double HeadingFromQuaternion(double w, double x, double y, double z) {
@@ -80,8 +87,8 @@ double HeadingFromQuaternion(double w, double x, double y, double z) {
 }
 
 int32_t NextTickStamp(int32_t stamp) {
-  int64_t s = static_cast<int64_t>(stamp) + kTickStampStep;
-  if (s >= kTickStampWrap) s -= kTickStampWrap;
+  int64_t s = static_cast<int64_t>(stamp) + TICK_PERIOD_US;
+  if (s >= PLATFORM_CLOCK_WRAP_US) s -= PLATFORM_CLOCK_WRAP_US;
   return static_cast<int32_t>(s);
 }
 

@@ -19,8 +19,9 @@ namespace {
 constexpr const char* kBodyLink = "vesk_body::body";
 constexpr const char* kHeadLink = "vesk_head::head";
 
-constexpr double kDefaultKinematicCmd[4] = {static_cast<double>(-0.10471976f),
-                                            static_cast<double>(0.5934119f), 0.0, 0.0};
+// The platform's default pose, widened (tilt, lift, yaw, pitch).
+constexpr double kDefaultKinematicCmd[KINEMATIC_COUNT] = {static_cast<double>(TICK_D_DEFAULT_TILT),
+                                                          static_cast<double>(TICK_D_DEFAULT_LIFT), 0.0, 0.0};
 
 // Parameters of "simulation_parameters" (booleans, in the order they are echoed).
 struct SimParameters {
@@ -84,22 +85,20 @@ std::string VESK_ModelPlugin::ReadFramePrefix(const sdf::ElementPtr& sdf) const 
   return vesk_gazebo::clean_frame_prefix(sdf->Get<std::string>("frame_prefix"), verbosity);
 }
 
-// Joint name suffixes by slot (after the robot name), as the joint controller names them.
-extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
 const char* const kJointSuffix[VESK_JOINT_COUNT_SIM] = {
-    nullptr,
-    "::body_neck",
-    "::neck_gmbl",
-    "::gmbl_head",
-    "::vesk_head::head_eyelid_lh",
-    "::vesk_head::head_eyelid_rh",
-    "::vesk_body::body_wheel_lh",
-    "::vesk_body::body_wheel_rh",
-    "::vesk_head::head_ear_lh",
-    "::vesk_head::head_ear_rh",
-    "::vesk_tail::tail_gmbl_tail",
-    "::vesk_tail::body_tail_gmbl",
-    "::vesk_head::head_camera_calib",
+    nullptr,                           // SIM_JOINT_NONE
+    "::body_neck",                     // SIM_JOINT_LIFT
+    "::neck_gmbl",                     // SIM_JOINT_YAW
+    "::gmbl_head",                     // SIM_JOINT_PITCH
+    "::vesk_head::head_eyelid_lh",     // SIM_JOINT_EYELID_L
+    "::vesk_head::head_eyelid_rh",     // SIM_JOINT_EYELID_R
+    "::vesk_body::body_wheel_lh",      // SIM_JOINT_WHEEL_L
+    "::vesk_body::body_wheel_rh",      // SIM_JOINT_WHEEL_R
+    "::vesk_head::head_ear_lh",        // SIM_JOINT_EAR_L
+    "::vesk_head::head_ear_rh",        // SIM_JOINT_EAR_R
+    "::vesk_tail::tail_gmbl_tail",     // SIM_JOINT_TAIL_WAG
+    "::vesk_tail::body_tail_gmbl",     // SIM_JOINT_TAIL_DROOP
+    "::vesk_head::head_camera_calib",  // SIM_JOINT_CAMERA_CALIB
 };
 
 VESK_ModelPlugin::VESK_ModelPlugin() {
@@ -114,12 +113,12 @@ VESK_ModelPlugin::VESK_ModelPlugin() {
     s.stream_rate = 15.0f;
     s.stream_aux = 192;
   }
-  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.t_next_tick = TICK_PERIOD_WIDENED;
   state.tick_stamp = 0;
   state.interf = nullptr;
   state.connection_count = 0;
   state.tick_u = VESK_TICK_U{};
-  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   state.wheel_target[0] = state.wheel_target[1] = 0.0;
   state.sensor_count = 0;
   state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
@@ -233,7 +232,7 @@ void VESK_ModelPlugin::ApplyCameraRates() {
 void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (verbosity > 1) std::cout << os::cout_global_elapsed() << "Load()" << std::endl;
 
-  // 2. parameters
+  // Parameters: the booleans and frame specifications of "simulation_parameters".
   SimParameters par;
   for (const qor::KeyValuePair& kv : qor::get_parameters("simulation_parameters")) {
     if (kv.key == "frame") {
@@ -243,13 +242,13 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     for (const BoolKey& b : kBoolKeys)
       if (kv.key == b.key) par.*b.field = qor::parse_int(kv.value.c_str()) != 0;
   }
-  // 3. echo
+  // Echo of the boolean parameters.
   if (verbosity > 1)
     for (const BoolKey& b : kBoolKeys)
       std::cout << os::cout_global_elapsed() << "\t" << b.key << ": " << (par.*b.field ? "true" : "false")
                 << std::endl;
 
-  // 4, 5, 6. model and sensor count. Gazebo gives every nested model ("vesk_body",
+  // The model, its name and its sensor count. Gazebo gives every nested model ("vesk_body",
   // "vesk_head", ...) its own links, sensor count and joint controller: the robot is the
   // model with all the models nested in it.
   if (!_model) os::fail("no model given to Load");
@@ -269,7 +268,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   if (state.sensor_count > MAX_SENSOR_COUNT)
     os::fail("too many sensors in robot - increase MAX_SENSOR_COUNT");
 
-  // 7. sensors
+  // Sensors: each found by name and type, connected when enabled.
   typedef sensors::CameraSensor Cam;
   const char* narrow[2] = {"vesk_head::head::eye_l_narrow", "vesk_head::head::eye_r_narrow"};
   const char* wide[2] = {"vesk_head::head::eye_l", "vesk_head::head::eye_r"};
@@ -305,10 +304,10 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
   state.sensor.light_rr = DiscoverSensor("vesk_body::body::lightrr", "camera", par.enable_light_sensors,
                                          &VESK_ModelPlugin::OnLightUpdate);
 
-  // 8. camera rates
+  // Camera update rates from the stream rates.
   ApplyCameraRates();
 
-  // 9, 10. joints. The joints of nested models are handed to the model's own controller
+  // Joints, each into its slot by name. The joints of nested models are handed to the model's own controller
   // (under their scoped names), which then drives every joint of the robot.
   state.joint_controller = _model->GetJointController();
   if (!state.joint_controller) os::fail("failed to get joint controller");
@@ -326,7 +325,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     const std::string& name = j.first;
     if (verbosity > 2) std::cout << os::cout_global_elapsed() << "SEARCH: " << name << std::endl;
     bool matched = false;
-    for (unsigned slot = 1; slot < VESK_JOINT_COUNT_SIM && !matched; ++slot) {
+    for (unsigned slot = SIM_JOINT_LIFT; slot < VESK_JOINT_COUNT_SIM && !matched; ++slot) {
       if (name == robot_name + kJointSuffix[slot]) {
         state.joint[slot] = j.second;
         matched = true;
@@ -340,7 +339,7 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     os::fail("unrecognised joint " + name + " in joint controller");
   }
 
-  // 11. links
+  // The body and head links (ground-truth pose).
   state.link_body = FindLink(_model, nested, kBodyLink);
   state.link_head = FindLink(_model, nested, kHeadLink);
   if (verbosity > 0) {
@@ -348,11 +347,11 @@ void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {
     if (!state.link_head) os::warn(std::string("link not found: ") + kHeadLink);
   }
 
-  // 12, 13. controllers and the world-update event
+  // Joint gains, and the tick on the end of every world update.
   ConfigureControllers();
   connect(event::Events::ConnectWorldUpdateEnd([this]() { OnWorldUpdateEnd(); }));
 
-  // 14. the ROS interface
+  // The robot's ROS interface.
   net_config.mode = NET_MODE_ROS;
   net_config.robot_name = robot_name;
   net_config.net_flags = NET_FLAG_SIM;
@@ -377,12 +376,12 @@ void VESK_ModelPlugin::Reset() {
     os::ScopedLock lock(tick_u_lock);
     state.tick_u = VESK_TICK_U{};
   }
-  state.t_next_tick = vesk_gazebo::kTickPeriodD;
+  state.t_next_tick = TICK_PERIOD_WIDENED;
   {
     os::ScopedLock lock(pars_lock);
     state.tick_stamp = 0;
   }
-  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = kDefaultKinematicCmd[i];
   // A world reset puts the links back but not always the wheels' angles: a joint that turns
   // without limit keeps its count of whole turns in Gazebo (ODE's hinge angle). A target of 0
   // would then make the wheels unwind every turn they made, racing the robot backwards from
@@ -390,7 +389,7 @@ void VESK_ModelPlugin::Reset() {
   // reset (when the physics has settled that angle) makes it their new target and previous
   // angle. Where the reset zeroes the joints (the headless simulator), that is 0, as before.
   for (int side = 0; side < 2; ++side) {
-    const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
+    const physics::JointPtr& j = state.joint[side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R];
     const double a = j ? j->Position(0) : 0.0;
     state.wheel_target[side] = std::isfinite(a) ? a : 0.0;
     state.wheel_angle_prev[side] = state.wheel_target[side];

@@ -8,18 +8,21 @@
 
 namespace gazebo {
 
-extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
-
 namespace {
 
 struct JointEntry {
   unsigned slot;
   const char* label;
 };
-const JointEntry kWheelJoints[] = {{6, "WHEEL_LH"}, {7, "WHEEL_RH"}};
-const JointEntry kKinematicJoints[] = {{1, "BODY_NECK"}, {2, "NECK_GMBL"}, {3, "GMBL_HEAD"}};
-const JointEntry kCosmeticJoints[] = {{4, "EYELID_LH"}, {5, "EYELID_RH"},       {8, "EAR_LH"},
-                                      {9, "EAR_RH"},    {11, "BODY_TAIL_GMBL"}, {10, "TAIL_GMBL_TAIL"}};
+const JointEntry kWheelJoints[] = {{SIM_JOINT_WHEEL_L, "WHEEL_LH"}, {SIM_JOINT_WHEEL_R, "WHEEL_RH"}};
+const JointEntry kKinematicJoints[] = {
+    {SIM_JOINT_LIFT, "BODY_NECK"}, {SIM_JOINT_YAW, "NECK_GMBL"}, {SIM_JOINT_PITCH, "GMBL_HEAD"}};
+const JointEntry kCosmeticJoints[] = {{SIM_JOINT_EYELID_L, "EYELID_LH"},
+                                      {SIM_JOINT_EYELID_R, "EYELID_RH"},
+                                      {SIM_JOINT_EAR_L, "EAR_LH"},
+                                      {SIM_JOINT_EAR_R, "EAR_RH"},
+                                      {SIM_JOINT_TAIL_DROOP, "BODY_TAIL_GMBL"},
+                                      {SIM_JOINT_TAIL_WAG, "TAIL_GMBL_TAIL"}};
 
 }  // namespace
 
@@ -53,7 +56,7 @@ void VESK_ModelPlugin::ConfigureControllers() {
   configure(kCosmeticJoints, 6, g.wheel);
   // The head camera calibration joint is only looked up (no gains, no target); its absence
   // is said all the same.
-  if (!state.joint[12] && verbosity > 0) os::warn("joint not found: HEAD_CAMERA_CALIB");
+  if (!state.joint[SIM_JOINT_CAMERA_CALIB] && verbosity > 0) os::warn("joint not found: HEAD_CAMERA_CALIB");
 }
 
 void VESK_ModelPlugin::SetPID(const std::string& suffix, double P, double D) {
@@ -82,41 +85,42 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
   state.wheel_target[0] += vl * vesk_gazebo::kWheelAnglePerSpeed;
   state.wheel_target[1] += vr * vesk_gazebo::kWheelAnglePerSpeed;
 
-  for (int i = 0; i < 4; ++i) state.kinematic_cmd[i] = d->kinematic_joints[i];
-  double cosmetic[6];
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) state.kinematic_cmd[i] = d->kinematic_joints[i];
+  double cosmetic[COSMETIC_COUNT];
   vesk_gazebo::CosmeticTargets(d->cosmetic_joints, cosmetic);
 
-  SetTarget(6, state.wheel_target[0]);
-  SetTarget(7, state.wheel_target[1]);
-  SetTarget(1, vesk_gazebo::LiftCorrection(state.kinematic_cmd[1]));
-  SetTarget(2, state.kinematic_cmd[2]);
-  SetTarget(3, state.kinematic_cmd[3]);
-  SetTarget(11, cosmetic[0]);  // tail droop
-  SetTarget(10, cosmetic[1]);  // tail wag
-  SetTarget(8, cosmetic[2]);   // left ear
-  SetTarget(9, cosmetic[3]);   // right ear
-  SetTarget(4, cosmetic[4]);   // left eyelid
-  SetTarget(5, cosmetic[5]);   // right eyelid
+  SetTarget(SIM_JOINT_WHEEL_L, state.wheel_target[0]);
+  SetTarget(SIM_JOINT_WHEEL_R, state.wheel_target[1]);
+  SetTarget(SIM_JOINT_LIFT, vesk_gazebo::LiftCorrection(state.kinematic_cmd[KINEMATIC_LIFT]));
+  SetTarget(SIM_JOINT_YAW, state.kinematic_cmd[KINEMATIC_YAW]);
+  SetTarget(SIM_JOINT_PITCH, state.kinematic_cmd[KINEMATIC_PITCH]);
+  SetTarget(SIM_JOINT_TAIL_DROOP, cosmetic[COSMETIC_DROOP]);
+  SetTarget(SIM_JOINT_TAIL_WAG, cosmetic[COSMETIC_WAG]);
+  SetTarget(SIM_JOINT_EAR_L, cosmetic[COSMETIC_EAR_L]);
+  SetTarget(SIM_JOINT_EAR_R, cosmetic[COSMETIC_EAR_R]);
+  SetTarget(SIM_JOINT_EYELID_L, cosmetic[COSMETIC_EYELID_L]);
+  SetTarget(SIM_JOINT_EYELID_R, cosmetic[COSMETIC_EYELID_R]);
 }
 
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
   if (state.wheels_unanchored) {
     state.wheels_unanchored = false;
     for (int side = 0; side < 2; ++side) {
-      const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
+      const SimJoint wheel = side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R;
+      const physics::JointPtr& j = state.joint[wheel];
       const double a = j ? j->Position(0) : 0.0;
       if (!std::isfinite(a)) continue;
       state.wheel_target[side] = state.wheel_angle_prev[side] = a;
-      SetTarget(side == 0 ? 6 : 7, a);
+      SetTarget(wheel, a);
     }
   }
   if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();
   if (t < state.t_next_tick) return;
-  state.t_next_tick += vesk_gazebo::kTickPeriodD;
+  state.t_next_tick += TICK_PERIOD_WIDENED;
   if (t >= state.t_next_tick) {
     std::cout << "dropped some interface frames (" << state.t_next_tick;
-    while (state.t_next_tick <= t) state.t_next_tick += vesk_gazebo::kTickPeriodD;
+    while (state.t_next_tick <= t) state.t_next_tick += TICK_PERIOD_WIDENED;
     std::cout << " to " << state.t_next_tick << ")" << std::endl;
   }
   OnTick();
@@ -137,7 +141,7 @@ void VESK_ModelPlugin::OnTick() {
   if (speaker_enabled) TickSpeaker(u.stream);
 
   for (int side = 0; side < 2; ++side) {
-    const physics::JointPtr& j = state.joint[side == 0 ? 6 : 7];
+    const physics::JointPtr& j = state.joint[side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R];
     const double a = j ? j->Position(0) : 0.0;
     const float speed = vesk_gazebo::WheelSpeedFromAngles(a, state.wheel_angle_prev[side]);
     u.wheel_speed_opto[side] = speed;
@@ -146,9 +150,13 @@ void VESK_ModelPlugin::OnTick() {
     if (std::isfinite(a)) state.wheel_angle_prev[side] = a;
   }
 
-  u.joint_pos[0] = vesk_gazebo::kReportedTilt;
-  for (int k = 1; k <= 3; ++k)
-    u.joint_pos[k] = state.joint[k] ? static_cast<float>(state.joint[k]->Position(0)) : 0.0f;
+  // The tilt is fixed (the model has no tilt joint); lift, yaw and pitch are read back.
+  u.joint_pos[KINEMATIC_TILT] = TICK_D_DEFAULT_TILT;
+  const SimJoint read_back[] = {SIM_JOINT_LIFT, SIM_JOINT_YAW, SIM_JOINT_PITCH};
+  for (unsigned k = KINEMATIC_LIFT; k <= KINEMATIC_PITCH; ++k) {
+    const physics::JointPtr& j = state.joint[read_back[k - KINEMATIC_LIFT]];
+    u.joint_pos[k] = j ? static_cast<float>(j->Position(0)) : 0.0f;
+  }
 
   u.battery_voltage = vesk_gazebo::kBatteryVoltage;
   u.touch_body = u.touch_head = 0;

@@ -31,12 +31,12 @@ TEST(Gains, StepOfOneMillisecond) {
 TEST(WheelSpeeds, ForwardSpeedIsClampedOnBothWheels) {
   float l, r;
   WheelSpeeds(0, 1.0f, 0.0f, 15, 15, &l, &r);
-  EXPECT_EQ(kWheelSpeedMax, l);
-  EXPECT_EQ(kWheelSpeedMax, r);
+  EXPECT_EQ(WHEEL_SPEED_MAX, l);
+  EXPECT_EQ(WHEEL_SPEED_MAX, r);
   EXPECT_NEAR(0.1778, l * kWheelAnglePerSpeed, 1e-4);
   WheelSpeeds(0, -1.0f, 0.0f, 15, 15, &l, &r);
-  EXPECT_EQ(-kWheelSpeedMax, l);
-  EXPECT_EQ(-kWheelSpeedMax, r);
+  EXPECT_EQ(-WHEEL_SPEED_MAX, l);
+  EXPECT_EQ(-WHEEL_SPEED_MAX, r);
 }
 
 TEST(WheelSpeeds, TurnOnTheSpot) {
@@ -57,7 +57,7 @@ TEST(WheelSpeeds, CliffReflex) {
   WheelSpeeds(0, 0.2f, 0.0f, 4, 3, &l, &r);
   EXPECT_EQ(0.0f, l);
   EXPECT_EQ(0.0f, r);
-  WheelSpeeds(kFlagNoCliffReflex, 0.2f, 0.0f, 4, 0, &l, &r);
+  WheelSpeeds(PLATFORM_D_FLAG_NO_CLIFF_REFLEX, 0.2f, 0.0f, 4, 0, &l, &r);
   EXPECT_FLOAT_EQ(0.2f, l);
   EXPECT_FLOAT_EQ(0.2f, r);
   WheelSpeeds(0, 0.2f, 0.0f, 12, 15, &l, &r);
@@ -71,15 +71,15 @@ TEST(WheelSpeeds, CliffReflex) {
 
 TEST(WheelSpeeds, Flags) {
   float l, r;
-  WheelSpeeds(kFlagWheelsStop | kFlagWheelsStraight, 0.3f, 2.0f, 15, 15, &l, &r);
+  WheelSpeeds(PLATFORM_D_FLAG_WHEELS_STOP | PLATFORM_D_FLAG_WHEELS_STRAIGHT, 0.3f, 2.0f, 15, 15, &l, &r);
   EXPECT_EQ(0.0f, l);
   EXPECT_EQ(0.0f, r);
-  WheelSpeeds(kFlagWheelsStraight, 0.3f, 2.0f, 15, 15, &l, &r);
+  WheelSpeeds(PLATFORM_D_FLAG_WHEELS_STRAIGHT, 0.3f, 2.0f, 15, 15, &l, &r);
   EXPECT_FLOAT_EQ(0.3f, l);
   EXPECT_FLOAT_EQ(0.3f, r);
-  WheelSpeeds(kFlagWheelsStraight, 0.9f, 2.0f, 15, 15, &l, &r);
-  EXPECT_EQ(kWheelSpeedMax, l);
-  EXPECT_EQ(kWheelSpeedMax, r);
+  WheelSpeeds(PLATFORM_D_FLAG_WHEELS_STRAIGHT, 0.9f, 2.0f, 15, 15, &l, &r);
+  EXPECT_EQ(WHEEL_SPEED_MAX, l);
+  EXPECT_EQ(WHEEL_SPEED_MAX, r);
 }
 
 TEST(WheelSpeeds, NonFiniteCommandDrivesNothing) {
@@ -158,8 +158,8 @@ TEST(TickStamp, StepsAndWraps) {
   for (int i = 0; i < 50000; ++i) s = NextTickStamp(s);
   EXPECT_EQ(0, s);
   EXPECT_EQ(10000, NextTickStamp(999990000));
-  EXPECT_FLOAT_EQ(0.02f, static_cast<float>(kTickPeriodD));
-  EXPECT_EQ(0.019999999552965164, kTickPeriodD);
+  EXPECT_FLOAT_EQ(0.02f, static_cast<float>(TICK_PERIOD_WIDENED));
+  EXPECT_EQ(0.019999999552965164, TICK_PERIOD_WIDENED);
 }
 
 }  // namespace

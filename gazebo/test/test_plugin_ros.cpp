@@ -181,7 +181,7 @@ TEST(PluginRos, CmdVelIsClampedOnBothWheels) {
   g_probe->CmdVel(1.0, 0.0);
   const double l0 = g_world->Target(kWheelL);
   ASSERT_TRUE(TickUntil([&]() { return g_world->Target(kWheelL) != l0; }));
-  const double step = static_cast<double>(vesk_gazebo::kWheelSpeedMax) * vesk_gazebo::kWheelAnglePerSpeed;
+  const double step = static_cast<double>(WHEEL_SPEED_MAX) * vesk_gazebo::kWheelAnglePerSpeed;
   EXPECT_NEAR(0.1778, step, 1e-4);
   for (int i = 0; i < 5; ++i) {
     const Increments inc = WheelStep();

@@ -2,17 +2,18 @@
 // mode dispatch and teardown.
 #include "vesk_net/interf.h"
 
+#include <vesk_support/master_wait.h>
+#include <vesk_support/os.h>
+
 #include <cctype>
 #include <iostream>
-
-#include <vesk_support/os.h>
 
 #include "interf_ros.h"
 
 namespace {
 
-constexpr int kMasterAttempts = 60;
-constexpr int kSlicesPerAttempt = 10;  // of 100 ms
+constexpr unsigned kMasterAttempts = 60;
+constexpr unsigned kSlicesPerAttempt = 10;  // of 100 ms
 
 // A ROS base name: a letter, then letters, digits and underscores.
 bool valid_robot_name(const std::string& name) {
@@ -36,21 +37,19 @@ void open_ros(VESK_NET_CONFIG* cfg, int verbosity) {
   int argc = 0;
   ros::init(argc, nullptr, cfg->robot_name, ros::init_options::NoSigintHandler);
 
-  for (int attempt = 0; attempt < kMasterAttempts; ++attempt) {
-    if (ros::master::check()) {
-      if (verbosity > 1) std::cout << (attempt == 0 ? " OK!" : "\tOK") << std::endl;
-      return;
-    }
-    if (verbosity > 1) {
-      if (attempt == 0) std::cout << std::endl;
-      std::cout << "\tfailed to reach ROS master..." << std::endl;
-    }
-    for (int slice = 0; slice < kSlicesPerAttempt; ++slice) {
-      os::msleep(100);
-      if (exit_requested(cfg)) os::fail("user requests exit whilst seeking ROS master");
-    }
-  }
-  os::fail("could not contact ROS master");
+  bool missed = false;
+  const MasterWait result = wait_for_ros_master(
+      kMasterAttempts, kSlicesPerAttempt, [cfg] { return exit_requested(cfg); },
+      [verbosity, &missed](unsigned attempt) {
+        missed = true;
+        if (verbosity > 1) {
+          if (attempt == 0) std::cout << std::endl;
+          std::cout << "\tfailed to reach ROS master..." << std::endl;
+        }
+      });
+  if (result == MasterWait::stopped) os::fail("user requests exit whilst seeking ROS master");
+  if (result == MasterWait::absent) os::fail("could not contact ROS master");
+  if (verbosity > 1) std::cout << (missed ? "\tOK" : " OK!") << std::endl;
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Outbound sensors: the preallocated messages and one tick of exchange().
+#include <tf2/LinearMath/Matrix3x3.h>
+
 #include <cmath>
 #include <limits>
-
-#include <tf2/LinearMath/Matrix3x3.h>
 
 #include "interf_ros.h"
 
@@ -43,15 +43,16 @@ struct ChainTf {
   const char* parent;
   const char* child;
   float x, y, z;
-  int joint;  // index into joint_pos, -1: the odometry pose
+  int joint;  // KinematicJoint slot of joint_pos, -1: the odometry pose
   Axis axis;
 };
 const ChainTf kChainTf[] = {
     {"odom", "base_link", 0.0f, 0.0f, 0.0f, -1, YAW},
-    {"base_link", "body_link", 0.0f, 0.0f, 0.045f, 0, PITCH},
-    {"body_link", "neck_link", 0.0022f, 0.0f, 0.0357f, 1, PITCH},
-    {"neck_link", "gimbal_link", 0.0f, 0.0f, 0.1201f, 2, YAW},
-    {"gimbal_link", "head_link", 0.0f, 0.0f, 0.0f, 3, PITCH},
+    {"base_link", "body_link", 0.0f, 0.0f, WHEEL_RADIUS, KINEMATIC_TILT,
+     PITCH},  // tilts about the wheel axle
+    {"body_link", "neck_link", 0.0022f, 0.0f, 0.0357f, KINEMATIC_LIFT, PITCH},
+    {"neck_link", "gimbal_link", 0.0f, 0.0f, 0.1201f, KINEMATIC_YAW, YAW},
+    {"gimbal_link", "head_link", 0.0f, 0.0f, 0.0f, KINEMATIC_PITCH, PITCH},
 };
 
 void wheel_array(std_msgs::Float32MultiArray& m) {
@@ -100,8 +101,8 @@ geometry_msgs::TransformStamped create_tf(const std_msgs::Header& header, const 
 Output::Output(uint32_t /*net_flags*/, const std::string& prefix) : frame_prefix(prefix) {
   stream.data.assign(2, 0);
   kinematic_joints.name = {"tilt", "lift", "yaw", "pitch"};
-  kinematic_joints.position.assign(4, 0.0);
-  kinematic_joints.effort.assign(4, 0.0);
+  kinematic_joints.position.assign(KINEMATIC_COUNT, 0.0);
+  kinematic_joints.effort.assign(KINEMATIC_COUNT, 0.0);
   wheel_array(wheel_speed_cmd);
   wheel_array(wheel_speed_opto);
   wheel_array(wheel_speed_back_emf);
@@ -189,8 +190,8 @@ void VESK_NET_INTERF_ROS::publish_static_tf(const std_msgs::Header& header) {
   for (const FixedTf& f : kStaticTf) {
     tf2::Quaternion q;
     q.setRPY(f.roll, f.pitch, f.yaw);
-    output_.tf.fixed.sendTransform(create_tf(header, output_.frame_prefix + f.parent,
-                                             output_.frame_prefix + f.child, f.x, f.y, f.z, q));
+    output_.tf.fixed.sendTransform(
+        create_tf(header, output_.frame_prefix + f.parent, output_.frame_prefix + f.child, f.x, f.y, f.z, q));
   }
 }
 
@@ -199,7 +200,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   const uint32_t net_flags = net_config_->net_flags;
   const bool sim = (net_flags & NET_FLAG_SIM) != 0;
 
-  // 1-2. The tick's header.
+  // The tick's header: the next sequence number, stamped now or from the platform clock.
   std_msgs::Header header;
   header.seq = o.seq++;
   header.stamp = (net_flags & NET_FLAG_HW_CLOCK) ? platform_stamp(u.tick_stamp) : ros::Time::now();
@@ -208,24 +209,24 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     h.stamp = header.stamp;
   };
 
-  // 3-4.
+  // Stream status and the kinematic joints.
   o.stream.data[0] = u.stream[0];
   o.stream.data[1] = u.stream[1];
   o.pub_stream.publish(o.stream);
   stamp(o.kinematic_joints.header);
-  for (int i = 0; i < 4; ++i) {
+  for (unsigned i = 0; i < KINEMATIC_COUNT; ++i) {
     o.kinematic_joints.position[i] = u.joint_pos[i];
     o.kinematic_joints.effort[i] = u.joint_effort[i];
   }
   o.pub_kinematic_joints.publish(o.kinematic_joints);
 
-  // 5. Odometry.
+  // Odometry from the measured wheel speeds.
   o.odometry.step(u.wheel_speed_opto[0], u.wheel_speed_opto[1]);
   const Odometry& od = o.odometry;
   const double half = static_cast<double>(od.theta) * 0.5;
   const tf2::Quaternion q_odom(0.0, 0.0, std::sin(half), std::cos(half));
 
-  // 6. The joint chain.
+  // The joint chain: the odometry pose and each joint's turn.
   for (size_t i = 0; i < o.dynamic_tf.size(); ++i) {
     geometry_msgs::TransformStamped& t = o.dynamic_tf[i];
     stamp(t.header);
@@ -243,10 +244,10 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   }
   o.tf.dynamic.sendTransform(o.dynamic_tf);
 
-  // 7. Fixed transforms on the first and every 50th tick.
+  // Fixed transforms on the first and every 50th tick.
   if (header.seq % kStaticEvery == 0) publish_static_tf(header);
 
-  // 8-9.
+  // Body velocity and odometry messages.
   stamp(o.body_vel.header);
   o.body_vel.twist.linear.x = od.v;
   o.body_vel.twist.angular.z = od.omega;
@@ -260,7 +261,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.odom.twist.twist.angular.z = od.omega;
   o.pub_odom.publish(o.odom);
 
-  // 10-12.
+  // Wheels, light sensors and battery.
   for (int i = 0; i < 2; ++i) {
     o.wheel_speed_cmd.data[i] = u.wheel_speed_cmd[i];
     o.wheel_speed_opto.data[i] = u.wheel_speed_opto[i];
@@ -277,7 +278,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.battery.voltage = u.battery_voltage;
   o.pub_battery.publish(o.battery);
 
-  // 13-17.
+  // Touch (unless turned off), DIP switches, cliff sensors, sonar and platform flags.
   if (!(net_flags & NET_FLAG_NO_TOUCH)) {
     o.touch_body.data = u.touch_body;
     o.pub_touch_body.publish(o.touch_body);
@@ -294,7 +295,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.flags.data = sim ? (u.flags | PLATFORM_U_FLAG_SIM) : u.flags;
   o.pub_flags.publish(o.flags);
 
-  // 18.
+  // Inertial units: accelerometer counts to m/s^2.
   stamp(o.imu_body.header);
   o.imu_body.linear_acceleration.x = u.imu_body.acc[0] * kAccScale;
   o.imu_body.linear_acceleration.y = u.imu_body.acc[1] * kAccScale;
@@ -306,7 +307,7 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
   o.imu_head.linear_acceleration.z = u.imu_head.acc[2] * kAccScale;
   o.pub_imu_head.publish(o.imu_head);
 
-  // 19. Ground truth and the map frame (simulation only): the true pose
+  // Ground truth and the map frame (simulation only): the true pose
   // composed with the inverse of the odometry pose.
   if (sim) {
     o.body_pose.x = u.body_pose[0];
@@ -320,8 +321,8 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     const tf2::Matrix3x3 r = tf2::Matrix3x3(q_true) * tf2::Matrix3x3(q_od).transpose();
     tf2::Quaternion q;
     r.getRotation(q);
-    const tf2::Vector3 t = tf2::Vector3(u.body_pose[0], u.body_pose[1], 0.0) -
-                           r * tf2::Vector3(od.x, od.y, 0.0);
+    const tf2::Vector3 t =
+        tf2::Vector3(u.body_pose[0], u.body_pose[1], 0.0) - r * tf2::Vector3(od.x, od.y, 0.0);
     stamp(o.map_tf.header);
     o.map_tf.transform.translation.x = t.x();
     o.map_tf.transform.translation.y = t.y();
@@ -330,12 +331,12 @@ VESK_TICK_D* VESK_NET_INTERF_ROS::exchange(const VESK_TICK_U& u) {
     o.tf.dynamic.sendTransform(o.map_tf);
   }
 
-  // 20. Everything once more in one package.
+  // Everything once more in one package.
   stamp(o.package.header);
   o.fill_package();
   o.pub_package.publish(o.package);
 
-  // 21-23. Deliver pending control messages, then hand over the commands.
+  // Deliver pending control messages, then hand over the commands.
   ros::spinOnce();
   return inbuf_.exchange();
 }

@@ -24,6 +24,7 @@
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_net/records.h>
 #include <vesk_support/os.h>
 #include <vesk_support/qor.h>
 
@@ -44,9 +45,8 @@
 namespace vesk_sim {
 namespace {
 
-constexpr double kTickPeriod = 0.02;  // [s]
-constexpr int kAudioRate = 8000;      // [samples/s] of the speaker and the recording
-constexpr double kPlotTimeout = 120;  // [s] longest wait for the plotting program
+constexpr int kAudioRate = STREAM_SAMPLE_RATE;  // [samples/s] of the speaker and the recording
+constexpr double kPlotTimeout = 120;            // [s] longest wait for the plotting program
 
 struct Options {
   std::string robot = "vesk";
@@ -208,7 +208,7 @@ class Demo {
       // beyond that is ticks the platform skipped.
       const long seq_gap = std::max(0L, static_cast<long>(m->header.seq) - static_cast<long>(last_seq_) - 1);
       missed_ += seq_gap;
-      const long stamp_gap = std::lround((stamp - last_stamp_) / kTickPeriod) - 1;
+      const long stamp_gap = std::lround((stamp - last_stamp_) / TICK_PERIOD_D) - 1;
       dropped_ += std::max(0L, stamp_gap - seq_gap);
     }
     last_seq_ = m->header.seq;
@@ -330,7 +330,7 @@ class Demo {
     const size_t held = static_cast<size_t>(std::max(0, speaker_held_));
     const std::vector<int16_t> played(audio_.begin(), audio_.end() - std::min(held, audio_.size()));
     const bool have_voice = write_wav(dir + "/voice.wav", played, kAudioRate);
-    const double speaker_end = held > 0 ? t : voice_last_ + kTickPeriod;
+    const double speaker_end = held > 0 ? t : voice_last_ + TICK_PERIOD_D;
     const double speaker_s = voice_start_ < 0 ? 0.0 : speaker_end - voice_start_;
 
     const BasePose& end_truth = truth_path_.back();

@@ -1,14 +1,18 @@
 #include "vesk_sim/sdf_world.h"
 
+#include <vesk_support/os.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <sdf/sdf.hh>
 
-#include "vesk_sim/console.h"
 #include "vesk_sim/sdf_compat.h"
 
 namespace vesk_sim {
+
+using os::fail;
+
 namespace {
 
 Pose to_pose(const ignition::math::Pose3d& p) {

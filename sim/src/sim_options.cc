@@ -1,9 +1,9 @@
 #include "vesk_sim/sim_options.h"
 
+#include <vesk_support/os.h>
+
 #include <cmath>
 #include <cstdlib>
-
-#include "vesk_sim/console.h"
 
 namespace vesk_sim {
 namespace {
@@ -12,7 +12,7 @@ double parse_number(const std::string& key, const std::string& text) {
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || !std::isfinite(v)) {
-    fail("bad value \"" + text + "\" for \"" + key + "\"");
+    os::fail("bad value \"" + text + "\" for \"" + key + "\"");
   }
   return v;
 }
@@ -30,7 +30,7 @@ RobotSpawn parse_robot(const std::string& text) {
   const size_t at = text.find('@');
   r.name = text.substr(0, at);
   if (!valid_robot_name(r.name)) {
-    fail("bad robot name \"" + r.name + "\" (letters, digits and '_', starting with a letter)");
+    os::fail("bad robot name \"" + r.name + "\" (letters, digits and '_', starting with a letter)");
   }
   if (at == std::string::npos) return r;
   std::vector<double> v;
@@ -42,7 +42,7 @@ RobotSpawn parse_robot(const std::string& text) {
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (v.size() < 2 || v.size() > 3) fail("bad robot pose \"" + rest + "\" (X,Y or X,Y,YAW)");
+  if (v.size() < 2 || v.size() > 3) os::fail("bad robot pose \"" + rest + "\" (X,Y or X,Y,YAW)");
   r.x = v[0];
   r.y = v[1];
   r.yaw = v.size() > 2 ? v[2] : 0.0;
@@ -66,7 +66,7 @@ CommandLine parse_command_line(const std::vector<std::string>& words, const std:
     } else if (w == "no_plugin") {
       c.sim.load_plugins = false;
     } else if (eq == std::string::npos) {
-      fail("unrecognised argument \"" + w + "\"");
+      os::fail("unrecognised argument \"" + w + "\"");
     } else if (key == "world") {
       c.sim.world_file = value;
     } else if (key == "model") {
@@ -75,19 +75,19 @@ CommandLine parse_command_line(const std::vector<std::string>& words, const std:
       c.sim.robots.push_back(parse_robot(value));
     } else if (key == "rtf") {
       c.rtf = parse_number(key, value);
-      if (c.rtf < 0.0) fail("rtf must not be negative");
+      if (c.rtf < 0.0) os::fail("rtf must not be negative");
     } else if (key == "duration") {
       c.duration = parse_number(key, value);
-      if (c.duration < 0.0) fail("duration must not be negative");
+      if (c.duration < 0.0) os::fail("duration must not be negative");
     } else if (key == "threads") {
       const double n = parse_number(key, value);
       if (!(n >= 1.0 && n <= 256.0) || n != std::floor(n))
-        fail("threads must be a whole number from 1 to 256");
+        os::fail("threads must be a whole number from 1 to 256");
       c.sim.threads = static_cast<unsigned>(n);
     } else if (key == "plugin") {
       c.sim.plugin_override = value;
     } else {
-      fail("unrecognised argument \"" + w + "\"");
+      os::fail("unrecognised argument \"" + w + "\"");
     }
   }
   if (c.sim.robots.empty())

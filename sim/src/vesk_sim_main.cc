@@ -10,6 +10,8 @@
 #include <std_msgs/Empty.h>
 #include <std_srvs/Empty.h>
 #include <time.h>
+#include <vesk_support/master_wait.h>
+#include <vesk_support/os.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,7 +21,6 @@
 #include <iostream>
 #include <thread>
 
-#include "vesk_sim/console.h"
 #include "vesk_sim/sim_options.h"
 #include "vesk_sim/sim_world.h"
 
@@ -49,21 +50,27 @@ double thread_cpu_seconds() {
   return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
 
+// Wall-clock seconds since the process started (steady, for pacing).
+const std::chrono::steady_clock::time_point g_start = std::chrono::steady_clock::now();
+double wall_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - g_start).count();
+}
+
 // False on Ctrl-C while waiting (the user's choice, not a failure: the nodes end with 0 then
 // too); fails when no master answers within about a minute.
 bool wait_for_master() {
-  for (int attempt = 0; attempt < 60; ++attempt) {
-    if (ros::master::check()) return true;
-    if (attempt == 0) std::cout << vesk_sim::time_prefix() << "waiting for the ROS master..." << std::endl;
-    for (int i = 0; i < 10; ++i) {
-      if (g_interrupted) {
-        std::cout << vesk_sim::time_prefix() << "user requests exit whilst seeking ROS master" << std::endl;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+  const MasterWait result = wait_for_ros_master(
+      60, 10, [] { return g_interrupted.load(); },
+      [](unsigned attempt) {
+        if (attempt == 0)
+          std::cout << os::cout_global_elapsed() << "waiting for the ROS master..." << std::endl;
+      });
+  if (result == MasterWait::absent) os::fail("could not contact ROS master");
+  if (result == MasterWait::stopped) {
+    std::cout << os::cout_global_elapsed() << "user requests exit whilst seeking ROS master" << std::endl;
+    return false;
   }
-  vesk_sim::fail("could not contact ROS master");
+  return true;
 }
 
 // "/clock" goes out every kClockPeriodNs of simulated time, at the start of the world step
@@ -92,7 +99,7 @@ void publish_clock(const ros::Publisher& pub, const vesk_sim::SimWorld& world, b
     }
   }
   if (!direct && ros::Time::now() != clock.clock) {
-    vesk_sim::warn("the ROS clock does not follow \"/clock\": setting it directly");
+    os::warn("the ROS clock does not follow \"/clock\": setting it directly");
     direct = true;
   }
   if (direct) ros::Time::setNow(clock.clock);
@@ -130,7 +137,7 @@ int run(int argc, char** argv) {
   ros::param::get("/use_sim_time", use_sim_time);
 
   vesk_sim::SimWorld world(cmd.sim);
-  std::cout << vesk_sim::time_prefix() << "simulating " << world.robot_count() << " robot(s), step "
+  std::cout << os::cout_global_elapsed() << "simulating " << world.robot_count() << " robot(s), step "
             << world.step_size() << " s, real-time factor ";
   if (cmd.rtf > 0.0) {
     std::cout << cmd.rtf << std::endl;
@@ -138,7 +145,7 @@ int run(int argc, char** argv) {
     std::cout << "as fast as possible" << std::endl;
   }
 
-  const double wall_start = vesk_sim::wall_seconds();
+  const double wall_start = wall_seconds();
   const double cpu_start = cpu_seconds();
   const double thread_cpu_start = thread_cpu_seconds();
   double paced_from = 0.0;  // simulation time at which pacing (re)started
@@ -147,17 +154,17 @@ int run(int argc, char** argv) {
   while (!g_interrupted && ros::ok()) {
     queue.callAvailable();
     if (g_reset_requested.exchange(false)) {
-      std::cout << vesk_sim::time_prefix() << "world reset at " << world.sim_time() << " s" << std::endl;
+      std::cout << os::cout_global_elapsed() << "world reset at " << world.sim_time() << " s" << std::endl;
       world.reset();
       paced_from = 0.0;
-      wall_from = (vesk_sim::wall_seconds() - wall_start);
+      wall_from = (wall_seconds() - wall_start);
     }
     publish_clock(clock_pub, world, use_sim_time);
     world.step();
     simulated += world.step_size();
     if (cmd.duration > 0.0 && simulated >= cmd.duration - 1e-9) break;
     if (cmd.rtf > 0.0) {
-      const double wall = vesk_sim::wall_seconds() - wall_start;
+      const double wall = wall_seconds() - wall_start;
       const double ahead = (world.sim_time() - paced_from) / cmd.rtf - (wall - wall_from);
       if (ahead > 0.002) {
         std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
@@ -170,19 +177,19 @@ int run(int argc, char** argv) {
       }
     }
   }
-  const double wall_s = (vesk_sim::wall_seconds() - wall_start);
+  const double wall_s = (wall_seconds() - wall_start);
   const double cpu_s = cpu_seconds() - cpu_start;
   // The stepping thread's own share: what bounds the real-time factor when the render
   // threads have cores of their own.
   const double thread_cpu_s = thread_cpu_seconds() - thread_cpu_start;
-  std::cout << vesk_sim::time_prefix() << "simulated " << simulated << " s in " << wall_s
+  std::cout << os::cout_global_elapsed() << "simulated " << simulated << " s in " << wall_s
             << " s of wall-clock time (real-time factor " << (wall_s > 0 ? simulated / wall_s : 0.0)
             << "), CPU " << (simulated > 0 ? cpu_s / simulated : 0.0)
             << " s per simulated second (stepping thread " << (simulated > 0 ? thread_cpu_s / simulated : 0.0)
             << " s), " << world.camera_frames() << " camera frames" << std::endl;
   for (size_t i = 0; i < world.robot_count(); ++i) {
     const vesk_sim::BasePose p = world.robot_pose(i);
-    std::cout << vesk_sim::time_prefix() << "robot " << i << " ends at x " << p.x << " m, y " << p.y
+    std::cout << os::cout_global_elapsed() << "robot " << i << " ends at x " << p.x << " m, y " << p.y
               << " m, heading " << p.yaw << " rad" << std::endl;
   }
   return 0;

@@ -206,7 +206,7 @@ TEST(Gazebo, StandsUprightAtRest) {
   g_rest = r.truth();
   // standing on its wheels and rear support, tilted back as designed
   EXPECT_NEAR(g_rest.roll, 0.0, 0.05);
-  EXPECT_NEAR(g_rest.pitch, vesk_gazebo::kReportedTilt, 0.05);
+  EXPECT_NEAR(g_rest.pitch, TICK_D_DEFAULT_TILT, 0.05);
   const size_t from = r.truths().size();
   ASSERT_TRUE(r.wait(1000));  // 20 s
   expect_upright(r, from, g_rest, "at rest");
@@ -232,9 +232,9 @@ TEST(Gazebo, StandsUprightDrivingAtTheSpeedLimit) {
   const size_t from = r.truths().size();
   // forwards and backwards at full speed, 0.6 m each way, 20 s in all
   for (int i = 0; i < 5; ++i) {
-    r.drive(vesk_gazebo::kWheelSpeedMax, 0.0, 75);
+    r.drive(WHEEL_SPEED_MAX, 0.0, 75);
     r.drive(0.0, 0.0, 25);
-    r.drive(-vesk_gazebo::kWheelSpeedMax, 0.0, 75);
+    r.drive(-WHEEL_SPEED_MAX, 0.0, 75);
     r.drive(0.0, 0.0, 25);
   }
   expect_upright(r, from, g_rest, "driving at the speed limit");
@@ -276,7 +276,7 @@ TEST(Gazebo, OdometryAgreesWithGroundTruthOnAFullTurn) {
     truth += wrap(r.truth().yaw - last_truth);
     last_truth = r.truth().yaw;
   };
-  const double w = 0.2 / vesk_gazebo::kHalfTrack;  // wheels at 0.2 m/s
+  const double w = 0.2 / HALF_TRACK;  // wheels at 0.2 m/s
   for (int i = 0; i < 3000 && odom < kTwoPi; ++i) r.drive(0.0, w, 1, follow);
   r.drive(0.0, 0.0, 50, follow);
   ASSERT_GT(std::fabs(truth), 1.0) << "the robot did not turn";

@@ -1,4 +1,9 @@
 // Shared start-up of the node programs.
+#include "vesk_support/node.h"
+
+#include <log4cxx/logger.h>
+#include <ros/console.h>
+#include <ros/ros.h>
 #include <signal.h>
 
 #include <exception>
@@ -6,11 +11,7 @@
 #include <map>
 #include <stdexcept>
 
-#include <log4cxx/logger.h>
-#include <ros/console.h>
-#include <ros/ros.h>
-
-#include "vesk_support/node.h"
+#include "vesk_support/master_wait.h"
 #include "vesk_support/os.h"
 #include "vesk_support/qor.h"
 
@@ -125,14 +126,12 @@ void ros_init_node(const char* word, const NodeOptions& opt) {
 }
 
 bool wait_for_master(const NodeOptions& opt) {
-  bool told = false;
-  while (!ros::master::check()) {
-    if (is_interrupted()) return false;
-    if (!told && opt.log > 0) os::warn("waiting for the ROS master at " + ros::master::getURI());
-    told = true;
-    os::msleep(100);
-  }
-  return !is_interrupted();
+  const MasterWait result = wait_for_ros_master(0, 1, is_interrupted, [&opt](unsigned check) {
+    // Said once, and not when Ctrl-C has already ended the wait.
+    if (check == 0 && opt.log > 0 && !is_interrupted())
+      os::warn("waiting for the ROS master at " + ros::master::getURI());
+  });
+  return result == MasterWait::reached && !is_interrupted();
 }
 
 std::string base_topic(const NodeOptions& opt) { return "/" + opt.robot + "/"; }

@@ -4,7 +4,7 @@
 //
 //   idx name  axis translation [m]      initial  limits            output
 //   0   FOOT  Z    0, 0, 0              0        none              -
-//   1   BODY  Y    0, 0, 0.045          -6 deg   -6 .. -6 deg      "tilt"
+//   1   BODY  Y    0, 0, WHEEL_RADIUS   -6 deg   -6 .. -6 deg      "tilt"
 //   2   NECK  Y    0.0022, 0, 0.0357    34 deg   8 .. 60 deg       "lift"
 //   3   GMBL  Z    0, 0, 0.1201         0        -55 .. 55 deg     "yaw"
 //   4   HEAD  Y    0, 0, 0              0        -22 .. 8 deg      "pitch"
@@ -20,11 +20,10 @@
 enum { KC_LINK_FOOT = 0, KC_LINK_BODY = 1, KC_LINK_NECK = 2, KC_LINK_GMBL = 3, KC_LINK_HEAD = 4 };
 
 constexpr unsigned BODY_PUSH_QUEUE_MAX = 100;
-constexpr float BODY_PUSH_RATE_HZ = 50.0f;  // 1 / KC_PUSH_PERIOD_S
 
-// Joint angles [rad] of the body, and the reset variant with bit 0.
-constexpr float BODY_TILT_RAD = -0.10471976f;          // -6 deg, held by equal limits
-constexpr float BODY_LIFT_RAD = 0.5934119f;            // 34 deg
+// Joint angles [rad] of the body, and the reset variant with bit 0. The initial tilt and
+// lift are the platform's default pose (TICK_D_DEFAULT_TILT, held by equal limits, and
+// TICK_D_DEFAULT_LIFT); pushes are processed once per tick (TICK_RATE_HZ).
 constexpr float BODY_LIFT_MIN_RAD = 0.13962634f;       // 8 deg
 constexpr float BODY_LIFT_MAX_RAD = 1.0471976f;        // 60 deg
 constexpr float BODY_YAW_MAX_RAD = 0.9599311f;         // 55 deg, symmetric

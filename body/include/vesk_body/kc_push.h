@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "vesk_body/kc_chain.h"
+#include "vesk_net/records.h"
 
 constexpr uint32_t KC_PUSH_FLAG_DISPLACEMENT = 0x01;  // pushvec is a displacement [m]
 constexpr uint32_t KC_PUSH_FLAG_VELOCITY = 0x02;      // pushvec is a velocity [m/s], wins over 0x01
@@ -16,7 +17,7 @@ constexpr uint32_t KC_PUSH_FLAG_NO_JOINTS = 0x10;     // skip the joint stage
 constexpr uint32_t KC_PUSH_FLAG_DEFER = 0x20;         // queue without a processing pass (node)
 constexpr uint32_t KC_PUSH_FLAG_VEC_IN_FOOT = 0x40;   // pushvec is given in frame 0
 
-constexpr float KC_PUSH_PERIOD_S = 0.02f;    // one push per platform tick
+// One push per platform tick (TICK_PERIOD): a velocity push moves by velocity x TICK_PERIOD.
 constexpr float KC_FIXED_ANGLE_GAIN = 0.1f;  // step toward a fixed angle per push
 
 // Largest magnitude [m] of a push point or of a push vector (after velocity

@@ -5,23 +5,17 @@
 
 #include <cstdint>
 
+#include "vesk_net/records.h"
+
 namespace vesk_gazebo {
 
-constexpr float kTickPeriod = 0.02f;                        // [s], platform tick
-constexpr double kTickPeriodD = kTickPeriod;                // 0.019999999552965164 s
-constexpr int32_t kTickStampStep = 20000;                   // [us] per tick
-constexpr int32_t kTickStampWrap = 1000000000;              // tick_stamp stays below this
-constexpr float kWheelRadius = 0.045f;                      // [m]
-constexpr float kHalfTrack = 0.082f;                        // [m]
-constexpr float kWheelSpeedMax = 0.4f;                      // [m/s]
-constexpr double kWheelAnglePerSpeed = 0.4444444179534912;  // [rad per m/s] per tick (float 4/9)
-constexpr float kReportedTilt = -0.10471976f;               // [rad], -6 deg
-constexpr float kBatteryVoltage = 4.8f;                     // [V]
+// The tick, the wheels and the downward flags are the platform's (vesk_net/records.h); what
+// follows is derived from them or belongs to the simulated platform alone.
 
-// Platform flags of the downward record read by the simulated platform.
-constexpr uint32_t kFlagNoCliffReflex = 0x200000;
-constexpr uint32_t kFlagWheelsStop = 0x800000;
-constexpr uint32_t kFlagWheelsStraight = 0x1000000;
+// Angle a wheel turns in one tick per m/s of surface speed [rad]: the float quotient
+// TICK_PERIOD / WHEEL_RADIUS (4/9 for 0.02 s and 0.045 m), widened.
+constexpr double kWheelAnglePerSpeed = double(TICK_PERIOD / WHEEL_RADIUS);
+constexpr float kBatteryVoltage = 4.8f;  // [V]
 
 // Position-PID settings of one joint group: proportional P and the derivative factor D.
 struct GainPair {
@@ -42,7 +36,7 @@ struct PidParams {
 PidParams PidFromGains(double P, double D);
 
 // Wheel speeds [m/s] for a forward speed v [m/s] and turn rate w [rad/s] under `flags`, with
-// the cliff reflex applied from the two cliff codes unless kFlagNoCliffReflex is set. A
+// the cliff reflex applied from the two cliff codes unless PLATFORM_D_FLAG_NO_CLIFF_REFLEX is set. A
 // non-finite speed or turn rate drives nothing (both speeds 0).
 void WheelSpeeds(uint32_t flags, float v, float w, uint8_t cliff_l, uint8_t cliff_r, float* vl, float* vr);
 
@@ -54,7 +48,7 @@ double LiftCorrection(double L);
 
 // Cosmetic joint targets [rad] from the six platform values (droop, wag, left ear, right ear,
 // left eyelid, right eyelid), in the same order.
-void CosmeticTargets(const float c[6], double targets[6]);
+void CosmeticTargets(const float c[COSMETIC_COUNT], double targets[COSMETIC_COUNT]);
 
 // Wheel surface speed [m/s] from the change of its joint angle over one tick; changes of more
 // than a quarter turn alias. A non-finite change (a physics fault) gives 0.
@@ -64,7 +58,7 @@ float WheelSpeedFromAngles(double angle, double angle_prev);
 // at pitch +-90 deg.
 double HeadingFromQuaternion(double w, double x, double y, double z);
 
-// Next tick stamp [us], wrapping below kTickStampWrap.
+// Next tick stamp [us]: one tick (TICK_PERIOD_US) on, wrapping below PLATFORM_CLOCK_WRAP_US.
 int32_t NextTickStamp(int32_t stamp);
 
 }  // namespace vesk_gazebo

@@ -5,8 +5,8 @@
 // (whose name is the robot name), later Reset on a world reset, and deletes it when the model
 // goes. Load reads the kit's "simulation_parameters" file, finds the model's sensors, joints
 // and links, gives every joint a position PID, connects the world-update-end event and the
-// sensor update events, and creates the robot ROS interface (VESK_NET_INTERF). Every 0.02 s
-// of simulation time a tick sends the sensor snapshot, joint angles and body pose up through
+// sensor update events, and creates the robot ROS interface (VESK_NET_INTERF). Every tick
+// (TICK_PERIOD of simulation time) sends the sensor snapshot, joint angles and body pose up through
 // the interface and turns the commands that come back into joint position targets.
 //
 // Threads: Load, Reset and the destructor run on Gazebo's loading thread, the tick on the
@@ -35,7 +35,10 @@
 namespace gazebo {
 
 constexpr unsigned MAX_SENSOR_COUNT = 32;
-constexpr unsigned VESK_JOINT_COUNT_SIM = 13;
+
+// Joint name suffixes (after the robot name) by slot of the joint table (SimJoint of
+// vesk_net/records.h), as the joint controller names them; none for SIM_JOINT_NONE.
+extern const char* const kJointSuffix[VESK_JOINT_COUNT_SIM];
 
 class VESK_ModelPlugin : public ModelPlugin {
  public:
@@ -47,16 +50,14 @@ class VESK_ModelPlugin : public ModelPlugin {
     event::ConnectionPtr connections[MAX_SENSOR_COUNT];
     uint32_t connection_count;
     physics::JointControllerPtr joint_controller;
-    // 0 unused; 1 lift; 2 yaw; 3 pitch; 4, 5 eyelids; 6, 7 wheels; 8, 9 ears; 10 tail wag;
-    // 11 tail droop; 12 head camera calibration joint.
-    physics::JointPtr joint[VESK_JOINT_COUNT_SIM];
+    physics::JointPtr joint[VESK_JOINT_COUNT_SIM];  // by SimJoint slot; slot 0 stays empty
     physics::LinkPtr link_body;
     physics::LinkPtr link_head;
     VESK_TICK_U tick_u;  // sensor snapshot, written by the sensor callbacks
     // Resized stream 0, resized stream 1, cropped stream 0, cropped stream 1.
     unsigned char frame_buffer[4][vesk_gazebo::kFrameBufferBytes];
-    double kinematic_cmd[4];  // [rad] tilt, lift, yaw, pitch last commanded
-    double wheel_target[2];   // [rad] integrated wheel position targets, left, right
+    double kinematic_cmd[KINEMATIC_COUNT];  // [rad] tilt, lift, yaw, pitch last commanded
+    double wheel_target[2];                 // [rad] integrated wheel position targets, left, right
     uint32_t sensor_count;
     double wheel_angle_prev[2];  // [rad] wheel angles at the previous tick
     // Set by Reset: the wheels' targets and previous angles are taken from the wheels' angles

@@ -2,7 +2,7 @@
 //
 // Audio reaches the platform in stream packets (8-bit samples centred on 128) and waits in a
 // ring buffer of the robot's size, SPEAKER_BUFFER_SAMPLES; every platform tick the speaker
-// plays one tick's worth of it at STREAM_SAMPLE_RATE (160 samples per 0.02 s tick). Audio
+// plays one tick's worth of it at STREAM_SAMPLE_RATE (kSpeakerSamplesPerTick samples a tick). Audio
 // that does not fit into the buffer is dropped and counted, as the robot's buffer would.
 //
 // The buffer's state goes up in the tick record's two stream values: the read position in
@@ -22,8 +22,8 @@
 namespace vesk_gazebo {
 
 // Samples the speaker plays per platform tick.
-constexpr unsigned kSpeakerSamplesPerTick = STREAM_SAMPLE_RATE * kTickStampStep / 1000000u;
-static_assert(kSpeakerSamplesPerTick == 160, "speaker samples per tick");
+constexpr unsigned kSpeakerSamplesPerTick = STREAM_SAMPLE_RATE * TICK_PERIOD_US / 1000000u;  // 160
+static_assert(STREAM_SAMPLE_RATE * TICK_PERIOD_US % 1000000u == 0, "whole samples per tick");
 
 class Speaker {
  public:

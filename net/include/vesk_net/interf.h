@@ -2,7 +2,7 @@
 //
 // The platform creates one per robot with its three configuration records
 // (which must outlive the interface and stay in place), then calls exchange()
-// once per 50 Hz tick, publish_frame(), publish_mics() and publish_log()
+// once per tick (TICK_PERIOD), publish_frame(), publish_mics() and publish_log()
 // whenever it has bulk data, and receive() to collect downward audio. All of
 // these run on the platform's thread.
 //

@@ -25,6 +25,11 @@ constexpr uint32_t NET_MODE_ROS = 2;
 
 // Platform flags: a flags value carrying this bit becomes the persistent flags.
 constexpr uint32_t PLATFORM_D_FLAG_PERSISTENT = 0x80000000u;
+// Downward platform flags read by the wheel drive: no cliff reflex; both wheels stopped;
+// both wheels at the forward speed, the turn rate ignored.
+constexpr uint32_t PLATFORM_D_FLAG_NO_CLIFF_REFLEX = 0x200000;
+constexpr uint32_t PLATFORM_D_FLAG_WHEELS_STOP = 0x800000;
+constexpr uint32_t PLATFORM_D_FLAG_WHEELS_STRAIGHT = 0x1000000;
 // Bit added to the published flags by a simulated platform.
 constexpr uint32_t PLATFORM_U_FLAG_SIM = 0x8000;
 
@@ -35,6 +40,73 @@ constexpr uint16_t FRAME_FLAG_JPEG = 0x4;  // JPEG data
 // Bit 0 of VESK_PLATFORM_PARS::frame_flags: a frame specification changed the streams.
 constexpr uint16_t FRAME_FLAGS_CHANGED = 0x1;
 
+// ---- timing and geometry of the platform -----------------------------------------
+// Every package takes the robot's timing and wheel geometry from here: each value is
+// typed once, and every other form (double, rate, microseconds) is derived from it.
+
+// The platform tick [us]: one upward and one downward record each tick.
+constexpr int32_t TICK_PERIOD_US = 20000;
+// The tick period [s] in single precision (0.02f), as the platform computes with it.
+constexpr float TICK_PERIOD = float(TICK_PERIOD_US) / 1000000.0f;
+// That float widened to double (0.019999999552965164 s): the simulated tick on simulation time.
+constexpr double TICK_PERIOD_WIDENED = double(TICK_PERIOD);
+// The tick period [s] as the nearest double (0.02), for arithmetic on ROS times.
+constexpr double TICK_PERIOD_D = double(TICK_PERIOD_US) / 1000000.0;
+// Ticks per second (50).
+constexpr float TICK_RATE_HZ = 1000000.0f / float(TICK_PERIOD_US);
+// The platform clock (VESK_TICK_U::tick_stamp, VESK_MSG_FRAME::clock) [us] wraps to 0 here.
+constexpr int64_t PLATFORM_CLOCK_WRAP_US = 1000000000;
+// A whole number of ticks lasting `us` microseconds.
+constexpr int32_t ticks_in_us(int32_t us) { return us / TICK_PERIOD_US; }
+
+constexpr float WHEEL_RADIUS = 0.045f;                 // [m]
+constexpr float HALF_TRACK = 0.082f;                   // [m], wheel to the body's mid-plane
+constexpr float WHEEL_TRACK = 2.0f * HALF_TRACK;       // [m], 0.164 between the wheels
+constexpr float INV_WHEEL_TRACK = 1.0f / WHEEL_TRACK;  // [1/m], 6.097561
+constexpr float WHEEL_SPEED_MAX = 0.4f;                // [m/s]
+
+// ---- joint slots ------------------------------------------------------------------
+
+// Slots of the kinematic joint arrays: VESK_TICK_U::joint_pos and joint_effort,
+// VESK_TICK_D::kinematic_joints.
+enum KinematicJoint : unsigned {
+  KINEMATIC_TILT = 0,
+  KINEMATIC_LIFT = 1,
+  KINEMATIC_YAW = 2,
+  KINEMATIC_PITCH = 3,
+  KINEMATIC_COUNT = 4
+};
+
+// Slots of VESK_TICK_D::cosmetic_joints.
+enum CosmeticJoint : unsigned {
+  COSMETIC_DROOP = 0,  // tail droop
+  COSMETIC_WAG = 1,    // tail wag
+  COSMETIC_EAR_L = 2,
+  COSMETIC_EAR_R = 3,
+  COSMETIC_EYELID_L = 4,
+  COSMETIC_EYELID_R = 5,
+  COSMETIC_COUNT = 6
+};
+
+// Slots of the simulated platform's joint table (slot 0 is never filled). The tilt joint
+// has no slot: the body's tilt is fixed at TICK_D_DEFAULT_TILT.
+enum SimJoint : unsigned {
+  SIM_JOINT_NONE = 0,
+  SIM_JOINT_LIFT = 1,   // body to neck
+  SIM_JOINT_YAW = 2,    // neck to gimbal
+  SIM_JOINT_PITCH = 3,  // gimbal to head
+  SIM_JOINT_EYELID_L = 4,
+  SIM_JOINT_EYELID_R = 5,
+  SIM_JOINT_WHEEL_L = 6,
+  SIM_JOINT_WHEEL_R = 7,
+  SIM_JOINT_EAR_L = 8,
+  SIM_JOINT_EAR_R = 9,
+  SIM_JOINT_TAIL_WAG = 10,
+  SIM_JOINT_TAIL_DROOP = 11,
+  SIM_JOINT_CAMERA_CALIB = 12,  // head camera calibration joint: looked up, never driven
+  VESK_JOINT_COUNT_SIM = 13
+};
+
 // ---- upward tick record ---------------------------------------------------------
 
 // One inertial unit: accelerometer counts (8192 counts = 9.81 m/s^2), then
@@ -44,32 +116,32 @@ struct VESK_IMU_BLOCK {
   uint8_t reserved[14];
 };
 
-// Everything the platform sensed during one tick (50 Hz). Owned by the platform.
+// Everything the platform sensed during one tick (TICK_PERIOD). Owned by the platform.
 struct VESK_TICK_U {
   uint8_t reserved0[12];
-  uint32_t flags;                   // platform flags
+  uint32_t flags;  // platform flags
   uint8_t reserved1[16];
-  int32_t tick_stamp;               // platform clock [us], wraps 999999999 -> 0
-  uint16_t stream[2];               // stream status values
-  float wheel_speed_cmd[2];         // left, right demanded [m/s]
-  float wheel_speed_opto[2];        // left, right measured [m/s]
-  float wheel_speed_back_emf[2];    // left, right from back-EMF [m/s]
-  float wheel_effort_pwm[2];        // left, right drive effort
+  int32_t tick_stamp;             // platform clock [us], wraps 999999999 -> 0
+  uint16_t stream[2];             // stream status values
+  float wheel_speed_cmd[2];       // left, right demanded [m/s]
+  float wheel_speed_opto[2];      // left, right measured [m/s]
+  float wheel_speed_back_emf[2];  // left, right from back-EMF [m/s]
+  float wheel_effort_pwm[2];      // left, right drive effort
   uint8_t reserved2[8];
-  float joint_pos[4];               // tilt, lift, yaw, pitch [rad]
-  float joint_effort[4];            // same order
-  float light[4];                   // light sensor values
-  float battery_voltage;            // [V]
+  float joint_pos[KINEMATIC_COUNT];     // tilt, lift, yaw, pitch [rad]
+  float joint_effort[KINEMATIC_COUNT];  // same order
+  float light[4];                       // light sensor values
+  float battery_voltage;                // [V]
   uint16_t touch_body;
   uint16_t touch_head;
   VESK_IMU_BLOCK imu_body;
   VESK_IMU_BLOCK imu_head;
-  uint8_t cliff[2];                 // 0..15, larger = floor nearer
+  uint8_t cliff[2];  // 0..15, larger = floor nearer
   uint8_t reserved3[2];
-  float sonar;                      // range [m]
+  float sonar;  // range [m]
   uint16_t dip;
   uint8_t reserved4[1174];
-  float body_pose[3];               // ground truth x [m], y [m], theta [rad]; simulation only
+  float body_pose[3];  // ground truth x [m], y [m], theta [rad]; simulation only
 };
 
 // ---- downward tick record -------------------------------------------------------
@@ -85,14 +157,14 @@ struct VESK_TONE {
 // Everything commanded for one tick.
 struct VESK_TICK_D {
   uint8_t reserved0[12];
-  uint32_t flags;                   // platform flags
+  uint32_t flags;  // platform flags
   uint8_t reserved1[16];
   VESK_TONE tone;
   uint32_t illum[6];
-  float cosmetic_joints[6];         // droop, wag, left ear, right ear, left eyelid, right eyelid
-  float body_vel[2];                // forward [m/s], turn rate [rad/s]
-  float kinematic_joints[4];        // tilt, lift, yaw, pitch [rad]
-  uint8_t joints_set;               // 255 whenever joint targets arrive
+  float cosmetic_joints[COSMETIC_COUNT];    // droop, wag, left ear, right ear, left eyelid, right eyelid
+  float body_vel[2];                        // forward [m/s], turn rate [rad/s]
+  float kinematic_joints[KINEMATIC_COUNT];  // tilt, lift, yaw, pitch [rad]
+  uint8_t joints_set;                       // 255 whenever joint targets arrive
   uint8_t reserved2[64];
   uint16_t reserved3[66];
   std::vector<std::string> commands;  // text commands since the previous tick
@@ -103,10 +175,10 @@ struct VESK_TICK_D {
   void reset();
 };
 
-// Defaults of VESK_TICK_D::reset.
+// The default pose (VESK_TICK_D::reset); the body's tilt never leaves its default.
 constexpr float TICK_D_DEFAULT_TILT = -0.10471976f;  // -6 deg
 constexpr float TICK_D_DEFAULT_LIFT = 0.5934119f;    // 34 deg
-constexpr float TICK_D_DEFAULT_COSMETIC[6] = {0.0f, 0.5f, 0.3333f, 0.3333f, 0.0f, 0.0f};
+constexpr float TICK_D_DEFAULT_COSMETIC[COSMETIC_COUNT] = {0.0f, 0.5f, 0.3333f, 0.3333f, 0.0f, 0.0f};
 
 // ---- configuration ---------------------------------------------------------------
 
@@ -144,27 +216,27 @@ inline bool comp_frame_geom(const VESK_FRAME_GEOM* a, const VESK_FRAME_GEOM* b) 
 }
 
 // Camera stream rates a platform delivers [frames per second]; 0 turns a stream off. A frame
-// carries the tick clock of its platform (50 ticks per second), so frames faster than the
+// carries the tick clock of its platform (TICK_RATE_HZ ticks per second), so frames faster than the
 // ticks could not be told apart, and a simulated camera asked for more renders at every
 // physics step and stalls the world. Below the minimum (one frame in 100 s) a stream is as
 // good as off, and its next frame would lie so far ahead that a later rate could not be
 // told from it: ask for rate 0 instead.
 constexpr float STREAM_RATE_MIN = 0.01f;
-constexpr float STREAM_RATE_MAX = 50.0f;
+constexpr float STREAM_RATE_MAX = TICK_RATE_HZ;
 
 // One eye camera stream.
 struct VESK_STREAM_PARS {
   VESK_FRAME_GEOM stream_geom;
-  uint8_t reserved[4];   // not part of the geometry comparison
-  float stream_rate;     // frames per second, 0 = off
-  uint32_t stream_aux;   // platform's own (the simulator sets 192)
+  uint8_t reserved[4];  // not part of the geometry comparison
+  float stream_rate;    // frames per second, 0 = off
+  uint32_t stream_aux;  // platform's own (the simulator sets 192)
 };
 
 // Platform parameters; parse_frame_spec rewrites the stream entries.
 struct VESK_PLATFORM_PARS {
-  uint32_t platform[4];   // platform-owned leading fields
-  uint16_t frame_flags;   // bit 0: a frame specification changed the streams
-  uint16_t frame_aux;     // platform's own (the simulator sets 1)
+  uint32_t platform[4];        // platform-owned leading fields
+  uint16_t frame_flags;        // bit 0: a frame specification changed the streams
+  uint16_t frame_aux;          // platform's own (the simulator sets 1)
   VESK_STREAM_PARS stream[2];  // 0 left eye, 1 right eye
 };
 
@@ -178,18 +250,18 @@ struct VESK_PLATFORM_PARS {
 // (raw) or its header (JPEG) is dropped with a warning.
 struct VESK_MSG_FRAME {
   uint8_t reserved0[4];
-  uint32_t size;          // total bytes including the 40-byte header (raw frames too)
+  uint32_t size;  // total bytes including the 40-byte header (raw frames too)
   uint8_t reserved1[8];
-  uint16_t seq;           // frame sequence number
-  uint8_t stream_index;   // 0 left eye, 1 right eye, 2 overhead, 3 gaze
+  uint16_t seq;          // frame sequence number
+  uint8_t stream_index;  // 0 left eye, 1 right eye, 2 overhead, 3 gaze
   uint8_t reserved2;
-  uint16_t flags;         // FRAME_FLAG_RAW, FRAME_FLAG_JPEG
+  uint16_t flags;  // FRAME_FLAG_RAW, FRAME_FLAG_JPEG
   uint8_t reserved3[6];
-  uint16_t width;         // pixels
-  uint16_t height;        // pixels
-  uint32_t clock_aux;     // the simulator repeats the platform clock here; unread
-  int32_t clock;          // platform clock [us], same clock as tick_stamp
-  const uint8_t* data;    // frame data (not owned)
+  uint16_t width;       // pixels
+  uint16_t height;      // pixels
+  uint32_t clock_aux;   // the simulator repeats the platform clock here; unread
+  int32_t clock;        // platform clock [us], same clock as tick_stamp
+  const uint8_t* data;  // frame data (not owned)
 };
 
 constexpr uint32_t FRAME_HEADER_BYTES = 40;
@@ -215,10 +287,10 @@ constexpr unsigned SPEAKER_BUFFER_SAMPLES = STREAM_MAX_SAMPLES;
 
 // Downward audio: 8-bit unsigned samples centred on 128.
 struct VESK_STREAM_PACKET {
-  uint32_t magic;      // STREAM_PACKET_MAGIC
-  uint32_t length;     // 16 + number of samples
-  uint16_t kind;       // STREAM_PACKET_KIND
-  uint16_t fresh;      // 1 when filled, 0 once handed out
+  uint32_t magic;   // STREAM_PACKET_MAGIC
+  uint32_t length;  // 16 + number of samples
+  uint16_t kind;    // STREAM_PACKET_KIND
+  uint16_t fresh;   // 1 when filled, 0 once handed out
   uint32_t reserved;
   uint8_t samples[STREAM_MAX_SAMPLES];
 

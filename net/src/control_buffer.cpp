@@ -1,24 +1,14 @@
-// ROS-free logic of the robot interface (see vesk_net/core.h).
-#include "vesk_net/core.h"
+// The control buffer of the robot interface (see vesk_net/control_buffer.h).
+#include "vesk_net/control_buffer.h"
 
 #include <vesk_support/float_cast.h>
 
 #include <cmath>
 #include <iostream>
 
+#include "vesk_net/companding.h"
+
 namespace vesk {
-
-// ---- control ----------------------------------------------------------------------
-
-uint8_t stream_compand(int16_t s) {
-  const int32_t x = s;
-  const int32_t t = (x * (x < 0 ? -x : x)) >> 1;
-  const int32_t v = ((x * 32768) - t) >> 22;
-  const int32_t out = v + 128;
-  if (out > 255) return 255;
-  if (out < 0) return 0;
-  return static_cast<uint8_t>(out);
-}
 
 void split_commands(const std::string& text, std::vector<std::string>& out) {
   size_t start = 0;
@@ -55,8 +45,7 @@ void Inbuf::init(uint32_t initial_flags, const VESK_TOOL_CONFIG* tool_config) {
   if (verbosity() > 2) std::cout << "\t(ROS) set_initial_flags" << std::endl;
   persistent_flags_ = initial_flags;
   if (verbosity() > 2) {
-    std::cout << "\t(ROS) persistent_flags=" << std::hex << persistent_flags_ << std::dec
-              << std::endl;
+    std::cout << "\t(ROS) persistent_flags=" << std::hex << persistent_flags_ << std::dec << std::endl;
   }
   input_.flags = initial_flags;
 }
@@ -89,33 +78,35 @@ void Inbuf::cmd_vel(double linear_x, double angular_z) {
 void Inbuf::kinematic_joints(const double* positions, size_t n) {
   os::ScopedLock guard(lock_);
   control_ttl_ = CONTROL_TTL_TICKS;
-  if (n != 4) {
+  if (n != KINEMATIC_COUNT) {
     if (verbosity() > 0) {
       os::warn("position vector wrong size (!=4) in control/kinematic_joints, ignoring input data");
     }
     return;
   }
-  float p[4];
-  for (size_t i = 0; i < 4; ++i) p[i] = os::to_float(positions[i]);
-  if (!all_finite(p, 4, kTopicKinematic, "position not finite or too large in control/kinematic_joints"))
+  float p[KINEMATIC_COUNT];
+  for (size_t i = 0; i < KINEMATIC_COUNT; ++i) p[i] = os::to_float(positions[i]);
+  if (!all_finite(p, KINEMATIC_COUNT, kTopicKinematic,
+                  "position not finite or too large in control/kinematic_joints"))
     return;
-  for (size_t i = 0; i < 4; ++i) input_.kinematic_joints[i] = p[i];
+  for (size_t i = 0; i < KINEMATIC_COUNT; ++i) input_.kinematic_joints[i] = p[i];
   input_.joints_set = 255;
 }
 
 void Inbuf::cosmetic_joints(const float* values, size_t n) {
   os::ScopedLock guard(lock_);
   control_ttl_ = CONTROL_TTL_TICKS;
-  if (n != 6) {
+  if (n != COSMETIC_COUNT) {
     if (verbosity() > 0) {
       os::warn("position vector wrong size (!=6) in control/cosmetic_joints, ignoring input data");
     }
     return;
   }
-  if (!all_finite(values, 6, kTopicCosmetic, "position not finite in control/cosmetic_joints")) return;
+  if (!all_finite(values, COSMETIC_COUNT, kTopicCosmetic, "position not finite in control/cosmetic_joints"))
+    return;
   // Message order: droop, wag, left eyelid, right eyelid, left ear, right ear.
-  static constexpr size_t kFromMessage[6] = {0, 1, 4, 5, 2, 3};
-  for (size_t i = 0; i < 6; ++i) input_.cosmetic_joints[i] = values[kFromMessage[i]];
+  static constexpr size_t kFromMessage[COSMETIC_COUNT] = {0, 1, 4, 5, 2, 3};
+  for (size_t i = 0; i < COSMETIC_COUNT; ++i) input_.cosmetic_joints[i] = values[kFromMessage[i]];
   input_.joints_set = 255;
 }
 
@@ -145,8 +136,7 @@ void Inbuf::stream(const int16_t* samples, size_t n) {
     if (verbosity() > 0) {
       // This warning ends without a line end.
       std::cout << os::cout_global_elapsed() << "**** WARNING **** \n\t"
-                << "stream message must not exceed " << STREAM_MAX_SAMPLES << " bytes in size"
-                << std::flush;
+                << "stream message must not exceed " << STREAM_MAX_SAMPLES << " bytes in size" << std::flush;
     }
     return;
   }
@@ -161,19 +151,19 @@ void Inbuf::flags(uint32_t value) {
   os::ScopedLock guard(lock_);
   const bool persistent = (value & PLATFORM_D_FLAG_PERSISTENT) != 0;
   if (verbosity() > 1) {
-    std::cout << os::cout_global_elapsed() << "received new platform flags: " << std::hex << value
-              << std::dec << (persistent ? " (PLATFORM_D_FLAG_PERSISTENT)" : "") << std::endl;
+    std::cout << os::cout_global_elapsed() << "received new platform flags: " << std::hex << value << std::dec
+              << (persistent ? " (PLATFORM_D_FLAG_PERSISTENT)" : "") << std::endl;
   }
   input_.flags = value;
   if (verbosity() > 2) {
-    std::cout << os::cout_global_elapsed() << "\t(ROS) platform_d.flags=" << std::hex << value
-              << std::dec << std::endl;
+    std::cout << os::cout_global_elapsed() << "\t(ROS) platform_d.flags=" << std::hex << value << std::dec
+              << std::endl;
   }
   if (persistent) {
     persistent_flags_ = value;
     if (verbosity() > 2) {
-      std::cout << os::cout_global_elapsed() << "\t(ROS) persistent_flags=" << std::hex << value
-                << std::dec << std::endl;
+      std::cout << os::cout_global_elapsed() << "\t(ROS) persistent_flags=" << std::hex << value << std::dec
+                << std::endl;
     }
   }
   control_ttl_ = CONTROL_TTL_TICKS;
@@ -262,89 +252,6 @@ int32_t Inbuf::wheel_ttl() const {
 int32_t Inbuf::control_ttl() const {
   os::ScopedLock guard(lock_);
   return control_ttl_;
-}
-
-// ---- odometry ---------------------------------------------------------------------
-
-void Odometry::step(float left, float right) {
-  v = (left + right) * 0.5f;
-  omega = (right - left) * ODOM_INV_TRACK;
-  const float d = v * ODOM_TICK_S;
-  const float nx = x + std::cos(theta) * d;
-  const float ny = y + std::sin(theta) * d;
-  const float nt = theta + omega * ODOM_TICK_S;
-  if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(nt)) return;
-  x = nx;
-  y = ny;
-  theta = nt;
-}
-
-// ---- platform clock ------------------------------------------------------------------
-
-int64_t unwrap_platform_clock(int64_t& last_us, int32_t stamp_us) {
-  const int64_t base = (last_us / PLATFORM_CLOCK_WRAP_US) * PLATFORM_CLOCK_WRAP_US;
-  int64_t t = base + stamp_us;
-  if (t - last_us > PLATFORM_CLOCK_WRAP_US / 2) {
-    t -= PLATFORM_CLOCK_WRAP_US;
-  } else if (t - last_us < -PLATFORM_CLOCK_WRAP_US / 2) {
-    t += PLATFORM_CLOCK_WRAP_US;
-  }
-  last_us = t;
-  return t;
-}
-
-uint64_t platform_stamp_ns(uint64_t base_ns, int64_t t_us) {
-  // Both terms are limited to +-STAMP_MAX_NS (below 2^62), so the sum cannot overflow.
-  constexpr int64_t kMax = static_cast<int64_t>(STAMP_MAX_NS);
-  const int64_t base = base_ns > STAMP_MAX_NS ? kMax : static_cast<int64_t>(base_ns);
-  int64_t t_ns = kMax;
-  if (t_us < -(kMax / 1000)) {
-    t_ns = -kMax;
-  } else if (t_us <= kMax / 1000) {
-    t_ns = t_us * 1000;
-  }
-  const int64_t ns = base + t_ns;
-  if (ns < 0) return 0;
-  return ns > kMax ? STAMP_MAX_NS : static_cast<uint64_t>(ns);
-}
-
-// ---- camera calibration ----------------------------------------------------------
-
-const double camera_calib[13][6] = {
-    {0, 0.00066, 7.2e-05, -0.000395, -0.000633, 0.084395},       // D[0]
-    {0, -0.000744, -2.1e-05, 0.00039, 0.000667, -0.323202},      // D[1]
-    {0, 2e-05, -2e-05, 8e-06, -1.4e-05, -0.001836},              // D[2]
-    {0, -3e-05, -1.4e-05, 2.9e-05, 1.5e-05, -0.013702},          // D[3]
-    {0, 0, 0, 0, 0, 0},                                          // D[4]
-    {0, 0.879871, -0.044601, 0.061053, -0.050005, 18.890031},    // K[0] fx
-    {0, -0.261178, 0.048315, 0.526279, -0.017342, 20.458386},    // K[2] cx
-    {0, 0.89184, -0.046117, 0.05205, -0.059327, 28.296388},      // K[4] fy
-    {0, 0.685614, 0.023575, -0.091477, -0.047883, 35.011715},    // K[5] cy
-    {0, 0.995108, 0.016161, -0.185715, 0.022636, -13.212525},    // P[0]
-    {0, -0.243565, 0.025187, 0.544084, -0.032701, 20.079054},    // P[2]
-    {0, 0.774836, -0.044621, 0.059361, -0.099125, 53.679126},    // P[5]
-    {0, 0.749088, 0.024761, -0.120634, -0.067672, 46.807648},    // P[6]
-};
-
-double vecmult(const double* a, const double* b) {
-  double sum = 0.0;
-  for (int i = 0; i < 6; ++i) sum += a[i] * b[i];
-  return sum;
-}
-
-CameraModel camera_model(double w, double h) {
-  const double f[6] = {w, h, 0.001 * w * h, std::sqrt(w * w + h * h), 1000.0 * h / w, 1.0};
-  CameraModel m;
-  for (int i = 0; i < 5; ++i) m.D[i] = vecmult(camera_calib[i], f);
-  m.fx = vecmult(camera_calib[5], f);
-  m.cx = vecmult(camera_calib[6], f);
-  m.fy = vecmult(camera_calib[7], f);
-  m.cy = vecmult(camera_calib[8], f);
-  m.p0 = vecmult(camera_calib[9], f);
-  m.p2 = vecmult(camera_calib[10], f);
-  m.p5 = vecmult(camera_calib[11], f);
-  m.p6 = vecmult(camera_calib[12], f);
-  return m;
 }
 
 }  // namespace vesk
