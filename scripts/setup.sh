@@ -4,12 +4,14 @@
 # when something is missing. Non-interactive. Needs root (or sudo).
 #   scripts/setup.sh           what build, tests and tools need
 #   scripts/setup.sh --fuzz    that, and the fuzz build's compiler (apt-packages-fuzz.txt)
+#   scripts/setup.sh --format  that, and the formatter of the format check (apt-packages-format.txt)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 lists=("$here/apt-packages.txt")
 for a in "$@"; do
   case "$a" in
     --fuzz) lists+=("$here/apt-packages-fuzz.txt") ;;
+    --format) lists+=("$here/apt-packages-format.txt") ;;
     *) echo "setup: unknown option $a" >&2; exit 2 ;;
   esac
 done

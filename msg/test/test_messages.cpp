@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <ros/message_traits.h>
 #include <ros/serialization.h>
-#include <string>
-
 #include <vesk2_msg/BatteryState.h>
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/push.h>
 #include <vesk2_msg/sensors_package.h>
 #include <vesk2_msg/voice_state.h>
+
+#include <string>
 
 template <class M>
 std::string md5() {
@@ -24,7 +24,8 @@ TEST(Messages, ChecksumsMatchTheWireContract) {
 }
 
 TEST(Messages, DatatypesCarryThePackageName) {
-  EXPECT_STREQ("vesk2_msg/sensors_package", ros::message_traits::DataType<vesk2_msg::sensors_package>::value());
+  EXPECT_STREQ("vesk2_msg/sensors_package",
+               ros::message_traits::DataType<vesk2_msg::sensors_package>::value());
   EXPECT_STREQ("vesk2_msg/push", ros::message_traits::DataType<vesk2_msg::push>::value());
 }
 

@@ -8,19 +8,6 @@
 //   bench_exchange run [N]    the measurement, N ticks per side (default 3000)
 //
 // net/bench/run_bench.sh starts a private master, the sink and the run.
-#include <time.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <limits>
-#include <new>
-#include <string>
-#include <vector>
-
 #include <geometry_msgs/Pose2D.h>
 #include <geometry_msgs/TwistStamped.h>
 #include <nav_msgs/Odometry.h>
@@ -36,8 +23,20 @@
 #include <tf2_msgs/TFMessage.h>
 #include <tf2_ros/static_transform_broadcaster.h>
 #include <tf2_ros/transform_broadcaster.h>
+#include <time.h>
 #include <vesk2_msg/BatteryState.h>
 #include <vesk2_msg/sensors_package.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "vesk_net/interf.h"
 
@@ -68,8 +67,8 @@ double process_cpu_s() {
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-const char* const kFloatArrays[] = {"wheel_speed_cmd", "wheel_speed_opto", "wheel_speed_back_emf",
-                                    "wheel_effort_pwm", "light", "cliff"};
+const char* const kFloatArrays[] = {
+    "wheel_speed_cmd", "wheel_speed_opto", "wheel_speed_back_emf", "wheel_effort_pwm", "light", "cliff"};
 
 // ---- sink ----------------------------------------------------------------------------
 
@@ -79,8 +78,9 @@ struct Sink {
 
   template <typename M>
   void add(ros::NodeHandle& nh, const std::string& topic) {
-    subs.push_back(nh.subscribe<M>(topic, 10, [this](const boost::shared_ptr<const M>&) { ++received; },
-                                   ros::VoidConstPtr(), ros::TransportHints().tcpNoDelay()));
+    subs.push_back(nh.subscribe<M>(
+        topic, 10, [this](const boost::shared_ptr<const M>&) { ++received; }, ros::VoidConstPtr(),
+        ros::TransportHints().tcpNoDelay()));
   }
 
   void add_robot(ros::NodeHandle& nh, const std::string& root) {
@@ -123,7 +123,8 @@ struct Baseline {
     pub_package = nh.advertise<vesk2_msg::sensors_package>(s + "package", 1);
     pub_stream = nh.advertise<std_msgs::UInt16MultiArray>(s + "stream", 1);
     pub_odom = nh.advertise<nav_msgs::Odometry>(s + "odom", 1);
-    for (int i = 0; i < 6; ++i) pub_array[i] = nh.advertise<std_msgs::Float32MultiArray>(s + kFloatArrays[i], 1);
+    for (int i = 0; i < 6; ++i)
+      pub_array[i] = nh.advertise<std_msgs::Float32MultiArray>(s + kFloatArrays[i], 1);
     pub_vel = nh.advertise<geometry_msgs::TwistStamped>(s + "body_vel", 1);
     pub_joints = nh.advertise<sensor_msgs::JointState>(s + "kinematic_joints", 1);
     pub_battery = nh.advertise<vesk2_msg::BatteryState>(s + "battery", 1);
@@ -149,8 +150,8 @@ struct Baseline {
     odom.child_frame_id = "base_link";
     vel.header.frame_id = "base_link";
 
-    const char* chain[6][2] = {{"odom", "base_link"},    {"base_link", "body_link"},
-                               {"body_link", "neck_link"}, {"neck_link", "gimbal_link"},
+    const char* chain[6][2] = {{"odom", "base_link"},        {"base_link", "body_link"},
+                               {"body_link", "neck_link"},   {"neck_link", "gimbal_link"},
                                {"gimbal_link", "head_link"}, {"map", "odom"}};
     tfs.resize(5);
     for (int i = 0; i < 5; ++i) {
@@ -214,10 +215,11 @@ struct Baseline {
     odom.pose.pose.position.x = x;
     odom.pose.pose.position.y = y;
     pub_odom.publish(odom);
-    const float* src[6] = {u.wheel_speed_cmd, u.wheel_speed_opto, u.wheel_speed_back_emf,
-                           u.wheel_effort_pwm, u.light, nullptr};
+    const float* src[6] = {
+        u.wheel_speed_cmd, u.wheel_speed_opto, u.wheel_speed_back_emf, u.wheel_effort_pwm, u.light, nullptr};
     for (int i = 0; i < 6; ++i) {
-      for (size_t k = 0; k < array[i].data.size(); ++k) array[i].data[k] = src[i] ? src[i][k] : u.cliff[k] / 15.0f;
+      for (size_t k = 0; k < array[i].data.size(); ++k)
+        array[i].data[k] = src[i] ? src[i][k] : u.cliff[k] / 15.0f;
       pub_array[i].publish(array[i]);
     }
     battery.header.seq = h.seq;

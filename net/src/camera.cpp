@@ -1,9 +1,9 @@
 // Camera, microphone and log streams.
-#include <cstring>
-#include <iostream>
-
 #include <vesk_support/os.h>
 #include <vesk_support/qor.h>
+
+#include <cstring>
+#include <iostream>
 
 #include "interf_ros.h"
 
@@ -37,8 +37,7 @@ void Output::Camera::advertise(ros::NodeHandle& nh, const std::string& root) {
   }
 }
 
-void Output::Camera::publish_camera_info(const std_msgs::Header& header, unsigned width,
-                                         unsigned height) {
+void Output::Camera::publish_camera_info(const std_msgs::Header& header, unsigned width, unsigned height) {
   if (!has_info) return;
   info = manager->getCameraInfo();
   info.header.seq = header.seq;

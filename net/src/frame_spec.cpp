@@ -1,9 +1,9 @@
 // Camera frame specification: "[size][@rate][!...]".
+#include <vesk_support/os.h>
+
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-
-#include <vesk_support/os.h>
 
 #include "vesk_net/interf.h"
 
@@ -16,9 +16,8 @@ struct FrameSize {
 };
 
 constexpr FrameSize kFrameSizes[] = {
-    {"720p", 1280, 720}, {"720w", 1280, 720}, {"720s", 960, 720}, {"360p", 640, 360},
-    {"360w", 640, 360},  {"360s", 480, 360},  {"240s", 320, 240}, {"180p", 320, 180},
-    {"180w", 320, 180},  {"180s", 240, 180},
+    {"720p", 1280, 720}, {"720w", 1280, 720}, {"720s", 960, 720}, {"360p", 640, 360}, {"360w", 640, 360},
+    {"360s", 480, 360},  {"240s", 320, 240},  {"180p", 320, 180}, {"180w", 320, 180}, {"180s", 240, 180},
 };
 
 const FrameSize* find_size(const std::string& code) {

@@ -3,9 +3,6 @@
 // Private to the library.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include <camera_info_manager/camera_info_manager.h>
 #include <geometry_msgs/Pose2D.h>
 #include <geometry_msgs/TransformStamped.h>
@@ -32,6 +29,9 @@
 #include <vesk2_msg/BatteryState.h>
 #include <vesk2_msg/sensors_package.h>
 #include <vesk_support/master_watch.h>
+
+#include <memory>
+#include <string>
 
 #include "vesk_net/core.h"
 #include "vesk_net/records.h"
@@ -91,16 +91,15 @@ struct Output {
   uint32_t seq = 0;
   TF tf;
 
-  ros::Publisher pub_log, pub_package, pub_stream, pub_odom, pub_wheel_speed_cmd,
-      pub_wheel_speed_opto, pub_wheel_speed_back_emf, pub_wheel_effort_pwm, pub_body_vel,
-      pub_kinematic_joints, pub_light, pub_battery, pub_touch_body, pub_touch_head, pub_dip,
-      pub_cliff, pub_mics, pub_imu_body, pub_imu_head, pub_sonar, pub_flags, pub_body_pose;
+  ros::Publisher pub_log, pub_package, pub_stream, pub_odom, pub_wheel_speed_cmd, pub_wheel_speed_opto,
+      pub_wheel_speed_back_emf, pub_wheel_effort_pwm, pub_body_vel, pub_kinematic_joints, pub_light,
+      pub_battery, pub_touch_body, pub_touch_head, pub_dip, pub_cliff, pub_mics, pub_imu_body, pub_imu_head,
+      pub_sonar, pub_flags, pub_body_pose;
 
   std_msgs::String log;
   std_msgs::UInt16MultiArray stream;
   sensor_msgs::JointState kinematic_joints;
-  std_msgs::Float32MultiArray wheel_speed_cmd, wheel_speed_opto, wheel_speed_back_emf,
-      wheel_effort_pwm;
+  std_msgs::Float32MultiArray wheel_speed_cmd, wheel_speed_opto, wheel_speed_back_emf, wheel_effort_pwm;
   std_msgs::Float32MultiArray light, cliff;
   vesk2_msg::BatteryState battery;
   sensor_msgs::Range sonar;
@@ -170,8 +169,8 @@ class VESK_NET_INTERF_ROS {
   ros::NodeHandle nh_;
   std::string root_;
   Inbuf inbuf_;
-  ros::Subscriber sub_cmd_vel_, sub_kinematic_joints_, sub_cosmetic_joints_, sub_illum_,
-      sub_tone_, sub_stream_, sub_flags_, sub_command_;
+  ros::Subscriber sub_cmd_vel_, sub_kinematic_joints_, sub_cosmetic_joints_, sub_illum_, sub_tone_,
+      sub_stream_, sub_flags_, sub_command_;
   Output output_;
   // The first interface of a process watches the master it registered with and says once
   // when a new master has replaced it (a simulator cannot end under its host; it keeps

@@ -1,7 +1,7 @@
 // Defaults and helpers of the platform records.
-#include <cstring>
-
 #include "vesk_net/records.h"
+
+#include <cstring>
 
 void VESK_TICK_D::reset() {
   std::memset(reserved0, 0, sizeof(reserved0));
@@ -22,8 +22,8 @@ void VESK_TICK_D::reset() {
 }
 
 bool comp_frame_geom(const VESK_FRAME_GEOM& a, const VESK_FRAME_GEOM& b) {
-  return a.width == b.width && a.height == b.height && a.aux[0] == b.aux[0] &&
-         a.aux[1] == b.aux[1] && a.aux[2] == b.aux[2] && a.aux[3] == b.aux[3];
+  return a.width == b.width && a.height == b.height && a.aux[0] == b.aux[0] && a.aux[1] == b.aux[1] &&
+         a.aux[2] == b.aux[2] && a.aux[3] == b.aux[3];
 }
 
 void VESK_STREAM_PACKET::preset() {

@@ -1,6 +1,9 @@
 // A platform process that makes interfaces the way a host would, for the
 // construction tests that need a fresh process (ROS start-up, no master).
 // Usage: net_probe <case>; prints what it sees, one "key=value" per line.
+#include <ros/ros.h>
+#include <vesk_support/os.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +13,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <ros/ros.h>
-#include <vesk_support/os.h>
 
 #include "vesk_net/interf.h"
 

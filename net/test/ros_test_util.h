@@ -4,13 +4,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <ros/ros.h>
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <ros/ros.h>
 
 #include "test_platform.h"
 #include "vesk_net/interf.h"
@@ -66,9 +65,7 @@ struct Robot {
 template <typename M>
 struct Collector {
   Collector(ros::NodeHandle& nh, const std::string& topic) {
-    sub = nh.subscribe<M>(topic, 1000, [this](const boost::shared_ptr<const M>& m) {
-      got.push_back(*m);
-    });
+    sub = nh.subscribe<M>(topic, 1000, [this](const boost::shared_ptr<const M>& m) { got.push_back(*m); });
   }
   bool connected(unsigned publishers = 1) {
     return wait_until([&] { return sub.getNumPublishers() >= publishers; });

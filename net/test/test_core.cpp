@@ -113,8 +113,7 @@ TEST_F(InbufTest, PersistentFlagsStick) {
     tool.verbosity = 2;
     in.flags(0x80000010u);
   });
-  EXPECT_TRUE(contains(out, "received new platform flags: 80000010 (PLATFORM_D_FLAG_PERSISTENT)\n"))
-      << out;
+  EXPECT_TRUE(contains(out, "received new platform flags: 80000010 (PLATFORM_D_FLAG_PERSISTENT)\n")) << out;
   EXPECT_EQ(in.persistent_flags(), 0x80000010u);
   for (int i = 0; i < 120; ++i) ASSERT_EQ(in.exchange()->flags, 0x80000010u);
   in.flags(0x3);
@@ -140,8 +139,9 @@ TEST_F(InbufTest, KinematicJoints) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(d->kinematic_joints[i], static_cast<float>(pos[i]));
   const double three[3] = {9, 9, 9};
   const std::string out = captured([&] { in.kinematic_joints(three, 3); });
-  EXPECT_TRUE(contains(out, "**** WARNING **** \n\tposition vector wrong size (!=4) in "
-                            "control/kinematic_joints, ignoring input data\n"))
+  EXPECT_TRUE(contains(out,
+                       "**** WARNING **** \n\tposition vector wrong size (!=4) in "
+                       "control/kinematic_joints, ignoring input data\n"))
       << out;
   d = in.exchange();
   for (int i = 0; i < 4; ++i) EXPECT_EQ(d->kinematic_joints[i], static_cast<float>(pos[i]));
@@ -156,8 +156,9 @@ TEST_F(InbufTest, CosmeticReordering) {
   const float want[6] = {1, 2, 5, 6, 3, 4};  // droop, wag, l ear, r ear, l lid, r lid
   for (int i = 0; i < 6; ++i) EXPECT_EQ(d->cosmetic_joints[i], want[i]) << i;
   const std::string out = captured([&] { in.cosmetic_joints(msg, 5); });
-  EXPECT_TRUE(contains(out, "position vector wrong size (!=6) in control/cosmetic_joints, "
-                            "ignoring input data\n"));
+  EXPECT_TRUE(contains(out,
+                       "position vector wrong size (!=6) in control/cosmetic_joints, "
+                       "ignoring input data\n"));
   d = in.exchange();
   for (int i = 0; i < 6; ++i) EXPECT_EQ(d->cosmetic_joints[i], want[i]) << i;
 }
@@ -165,12 +166,12 @@ TEST_F(InbufTest, CosmeticReordering) {
 TEST_F(InbufTest, IllumAndTone) {
   const uint32_t illum[6] = {1, 2, 3, 4, 5, 0xffffffff};
   in.illum(illum, 6);
-  EXPECT_TRUE(contains(captured([&] { in.illum(illum, 7); }),
-                       "illum vector wrong size (!=6) in control/illum\n"));
+  EXPECT_TRUE(
+      contains(captured([&] { in.illum(illum, 7); }), "illum vector wrong size (!=6) in control/illum\n"));
   const uint16_t tone[3] = {440, 300, 20};
   in.tone(tone, 3);
-  EXPECT_TRUE(contains(captured([&] { in.tone(tone, 2); }),
-                       "tone vector wrong size (!=3) in control/tone\n"));
+  EXPECT_TRUE(
+      contains(captured([&] { in.tone(tone, 2); }), "tone vector wrong size (!=3) in control/tone\n"));
   VESK_TICK_D* d = in.exchange();
   for (int i = 0; i < 6; ++i) EXPECT_EQ(d->illum[i], illum[i]);
   EXPECT_EQ(d->tone.value, 440);
@@ -440,8 +441,7 @@ TEST(CameraModel, FocalLengthAt360p) {
   EXPECT_NEAR(m.fx, fx, 1e-9);
   EXPECT_NEAR(m.fx, 342.071, 1e-3);
   EXPECT_EQ(m.D[4], 0.0);
-  EXPECT_NEAR(m.D[0], 0.00066 * 360 + 7.2e-05 * 230.4 - 0.000395 * diag - 0.000633 * 562.5 + 0.084395,
-              1e-12);
+  EXPECT_NEAR(m.D[0], 0.00066 * 360 + 7.2e-05 * 230.4 - 0.000395 * diag - 0.000633 * 562.5 + 0.084395, 1e-12);
 }
 
 }  // namespace

@@ -82,8 +82,9 @@ TEST(FrameSpec, UnknownSizeCodeFailsWithoutChange) {
   const Parsed r = parse("720x@30!", &p, 1);
   EXPECT_FALSE(r.result);
   EXPECT_EQ(std::memcmp(&p, &before, sizeof(p)), 0);
-  EXPECT_TRUE(contains(r.out, "**** WARNING **** \n\tfailed to parse argument \"frame=720x@30\" "
-                              "(frame size segment)\n"))
+  EXPECT_TRUE(contains(r.out,
+                       "**** WARNING **** \n\tfailed to parse argument \"frame=720x@30\" "
+                       "(frame size segment)\n"))
       << r.out;
   EXPECT_FALSE(contains(r.out, "setting frame spec"));  // progress needs verbosity 2
 }
@@ -229,10 +230,12 @@ Expect reference(std::string frame_text, VESK_PLATFORM_PARS p) {
 
 TEST(FrameSpec, FuzzNeverCrashesAndFollowsGrammar) {
   std::mt19937 rng(12345);
-  const std::string pieces[] = {"720p", "720w", "720s", "360p", "360w", "360s", "240s",
-                                "180p", "180w", "180s", "@",    "!",    "15",   "0.5",
-                                "-3",   "1e3",  "nan",  "inf",  " ",    "x",    ".",
-                                "e",    "0x1p3", "\t", std::string(1, '\0'), "\xff", ";", "="};
+  const std::string pieces[] = {"720p", "720w", "720s",  "360p", "360w",
+                                "360s", "240s", "180p",  "180w", "180s",
+                                "@",    "!",    "15",    "0.5",  "-3",
+                                "1e3",  "nan",  "inf",   " ",    "x",
+                                ".",    "e",    "0x1p3", "\t",   std::string(1, '\0'),
+                                "\xff", ";",    "="};
   const int kCases = 4000;
   for (int i = 0; i < kCases; ++i) {
     std::string frame_text;
@@ -249,7 +252,8 @@ TEST(FrameSpec, FuzzNeverCrashesAndFollowsGrammar) {
     const Expect want = reference(frame_text, p);
     const bool got = VESK_NET_INTERF::parse_frame_spec(frame_text, &p, 0);
     ASSERT_EQ(got, want.result) << "case " << i << " frame_text \"" << frame_text << "\"";
-    ASSERT_EQ(std::memcmp(&p, &want.pars, sizeof(p)), 0) << "case " << i << " frame_text \"" << frame_text << "\"";
+    ASSERT_EQ(std::memcmp(&p, &want.pars, sizeof(p)), 0)
+        << "case " << i << " frame_text \"" << frame_text << "\"";
   }
 }
 

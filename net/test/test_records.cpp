@@ -53,19 +53,19 @@ TEST(TickU, FieldsAtPlatformOffsets) {
   put<int32_t>(raw, 32, 999990000);
   put<uint16_t>(raw, 36, 7);
   put<uint16_t>(raw, 38, 8);
-  put<float>(raw, 44, 0.25f);   // wheel_speed_cmd right
-  put<float>(raw, 48, -0.5f);   // wheel_speed_opto left
-  put<float>(raw, 60, 1.5f);    // back emf right
-  put<float>(raw, 64, 2.5f);    // pwm left
-  put<float>(raw, 92, 0.75f);   // joint_pos pitch
-  put<float>(raw, 96, 3.0f);    // joint_effort tilt
-  put<float>(raw, 124, 0.125f); // light 3
+  put<float>(raw, 44, 0.25f);    // wheel_speed_cmd right
+  put<float>(raw, 48, -0.5f);    // wheel_speed_opto left
+  put<float>(raw, 60, 1.5f);     // back emf right
+  put<float>(raw, 64, 2.5f);     // pwm left
+  put<float>(raw, 92, 0.75f);    // joint_pos pitch
+  put<float>(raw, 96, 3.0f);     // joint_effort tilt
+  put<float>(raw, 124, 0.125f);  // light 3
   put<float>(raw, 128, 4.8f);
   put<uint16_t>(raw, 132, 0x1234);
   put<uint16_t>(raw, 134, 0x4321);
   put<int16_t>(raw, 136, 8192);
   put<int16_t>(raw, 140, -8192);
-  put<int16_t>(raw, 158, 55);   // imu_head y
+  put<int16_t>(raw, 158, 55);  // imu_head y
   raw[176] = 15;
   raw[177] = 3;
   put<float>(raw, 180, 0.42f);

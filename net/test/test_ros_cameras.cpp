@@ -19,7 +19,9 @@ using vesk_test::wait_until;
 
 bool has(const std::string& out, const std::string& part) { return out.find(part) != std::string::npos; }
 
-void settle() { wait_until([] { return false; }, 0.1); }
+void settle() {
+  wait_until([] { return false; }, 0.1);
+}
 
 VESK_MSG_FRAME make_frame(uint8_t stream, uint16_t flags, uint16_t w, uint16_t h,
                           const std::vector<uint8_t>& data, uint32_t size) {

@@ -2,6 +2,7 @@
 // topic set as the master sees it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <ros/master.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <map>
 #include <set>
-
-#include <ros/master.h>
 
 #include "ros_test_util.h"
 
@@ -46,9 +45,7 @@ int unused_port() {
   return port;
 }
 
-std::string no_master_env() {
-  return "ROS_MASTER_URI=http://127.0.0.1:" + std::to_string(unused_port());
-}
+std::string no_master_env() { return "ROS_MASTER_URI=http://127.0.0.1:" + std::to_string(unused_port()); }
 
 bool has(const std::string& out, const std::string& part) { return out.find(part) != std::string::npos; }
 
@@ -287,8 +284,8 @@ TEST(TopicSet, ConsoleLines) {
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(has(out, "advertising main topics...\n")) << out;
   for (const char* cam : {"caml", "camr", "overhead", "gaze"}) {
-    EXPECT_TRUE(has(out, std::string("initialised camera: ") + cam + " (file://" +
-                             getenv("VESK_DIR_CONFIG") + "/" + cam + ".yaml)\n"))
+    EXPECT_TRUE(has(out, std::string("initialised camera: ") + cam + " (file://" + getenv("VESK_DIR_CONFIG") +
+                             "/" + cam + ".yaml)\n"))
         << out;
   }
   EXPECT_FALSE(has(out, "opening ROS interface"));  // ROS was up already

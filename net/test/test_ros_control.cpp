@@ -102,8 +102,9 @@ TEST(Control, KinematicJointsSizeCheckStillRefreshesTtl) {
     return r.tick()->flags != 0x20;
   });
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(has(out, "**** WARNING **** \n\tposition vector wrong size (!=4) in "
-                       "control/kinematic_joints, ignoring input data\n"))
+  EXPECT_TRUE(has(out,
+                  "**** WARNING **** \n\tposition vector wrong size (!=4) in "
+                  "control/kinematic_joints, ignoring input data\n"))
       << out;
   EXPECT_GE(held, 52);  // without the refresh the flags would drop after about 20
   EXPECT_EQ(r.tick()->kinematic_joints[3], 0.4f);

@@ -1,10 +1,6 @@
 // Outbound sensors through real topics: odometry, scaling, flags, touch,
 // static and dynamic transforms, the resolvable frame tree, the map frame,
 // hardware-clock stamps and the sensors package.
-#include <algorithm>
-#include <cmath>
-#include <map>
-
 #include <geometry_msgs/Pose2D.h>
 #include <geometry_msgs/TwistStamped.h>
 #include <nav_msgs/Odometry.h>
@@ -20,6 +16,10 @@
 #include <tf2_ros/transform_listener.h>
 #include <vesk2_msg/BatteryState.h>
 #include <vesk2_msg/sensors_package.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
 
 #include "ros_test_util.h"
 
@@ -102,9 +102,10 @@ TEST(Sensors, ScalingFlagsAndTouch) {
   u.battery_voltage = 4.8f;
   u.sonar = 0.33f;
   r.tick();
-  ASSERT_TRUE(wait_until([&] { return !flags.got.empty() && !cliff.got.empty() && !imu.got.empty() &&
-                                      !imub.got.empty() && !touch.got.empty() && !bat.got.empty() &&
-                                      !sonar.got.empty(); }));
+  ASSERT_TRUE(wait_until([&] {
+    return !flags.got.empty() && !cliff.got.empty() && !imu.got.empty() && !imub.got.empty() &&
+           !touch.got.empty() && !bat.got.empty() && !sonar.got.empty();
+  }));
   EXPECT_EQ(flags.last().data, 0x8001u);
   EXPECT_EQ(cliff.last().data, (std::vector<float>{1.0f, 0.0f}));
   // The scale is the single-precision 9.81 / 8192.
@@ -161,13 +162,14 @@ TEST(Sensors, StaticTransformsEvery50Ticks) {
   Robot r(NET_FLAG_SIM);
   std::map<uint32_t, int> per_tick;
   int total = 0;
-  ros::Subscriber s = test_nh().subscribe<tf2_msgs::TFMessage>(
-      "/tf_static", 100, [&](const tf2_msgs::TFMessage::ConstPtr& m) {
-        uint32_t newest = 0;
-        for (const auto& t : m->transforms) newest = std::max(newest, t.header.seq);
-        ++per_tick[newest];
-        ++total;
-      });
+  ros::Subscriber s = test_nh().subscribe<tf2_msgs::TFMessage>("/tf_static", 100,
+                                                               [&](const tf2_msgs::TFMessage::ConstPtr& m) {
+                                                                 uint32_t newest = 0;
+                                                                 for (const auto& t : m->transforms)
+                                                                   newest = std::max(newest, t.header.seq);
+                                                                 ++per_tick[newest];
+                                                                 ++total;
+                                                               });
   ASSERT_TRUE(wait_until([&] { return s.getNumPublishers() > 0; }));
   wait_until([] { return false; }, 0.1);  // latched messages of earlier publishers
   per_tick.clear();
@@ -264,10 +266,10 @@ TEST(Sensors, FrameTreeResolvable) {
   const Pose cams = compose(head, make_pose(0.0377, 0, 0.0568, 0, -q, 0));
   const double eye = 27.0 * std::acos(-1.0) / 180.0;
   const double half_pi = std::acos(-1.0) / 2;
-  const Pose left = compose(compose(cams, make_pose(0, 0.0431, 0, 0, 0, eye)),
-                            make_pose(0, 0, 0, -half_pi, 0, -half_pi));
-  const Pose right = compose(compose(cams, make_pose(0, -0.0431, 0, 0, 0, -eye)),
-                             make_pose(0, 0, 0, -half_pi, 0, -half_pi));
+  const Pose left =
+      compose(compose(cams, make_pose(0, 0.0431, 0, 0, 0, eye)), make_pose(0, 0, 0, -half_pi, 0, -half_pi));
+  const Pose right =
+      compose(compose(cams, make_pose(0, -0.0431, 0, 0, 0, -eye)), make_pose(0, 0, 0, -half_pi, 0, -half_pi));
 
   expect_pose(buffer.lookupTransform("odom", "head_caml_optical", ros::Time(0)), left, "left eye");
   expect_pose(buffer.lookupTransform("odom", "head_camr_optical", ros::Time(0)), right, "right eye");
@@ -291,8 +293,8 @@ TEST(Sensors, FrameTreeResolvable) {
 TEST(Sensors, NoMapFrameOnPhysicalPlatform) {
   Robot r(0);
   std::vector<std::string> parents;
-  ros::Subscriber s = test_nh().subscribe<tf2_msgs::TFMessage>(
-      "/tf", 100, [&](const tf2_msgs::TFMessage::ConstPtr& m) {
+  ros::Subscriber s =
+      test_nh().subscribe<tf2_msgs::TFMessage>("/tf", 100, [&](const tf2_msgs::TFMessage::ConstPtr& m) {
         for (const auto& t : m->transforms) parents.push_back(t.header.frame_id);
       });
   ASSERT_TRUE(wait_until([&] { return s.getNumPublishers() > 0; }));
@@ -337,11 +339,10 @@ TEST(Sensors, PackageEqualsSingleTopics) {
   Collector<std_msgs::Float32MultiArray> pwm(test_nh(), r.topic("sensors/wheel_effort_pwm"));
   Collector<geometry_msgs::Pose2D> pose(test_nh(), r.topic("sensors/body_pose"));
   ASSERT_TRUE(pkg.connected() && battery.connected() && cliff.connected() && dip.connected() &&
-              flags.connected() && imu_head.connected() && imu_body.connected() &&
-              joints.connected() && light.connected() && odom.connected() && sonar.connected() &&
-              stream.connected() && touch_body.connected() && touch_head.connected() &&
-              cmd.connected() && emf.connected() && opto.connected() && pwm.connected() &&
-              pose.connected());
+              flags.connected() && imu_head.connected() && imu_body.connected() && joints.connected() &&
+              light.connected() && odom.connected() && sonar.connected() && stream.connected() &&
+              touch_body.connected() && touch_head.connected() && cmd.connected() && emf.connected() &&
+              opto.connected() && pwm.connected() && pose.connected());
   const int kTicks = 3;
   for (int k = 0; k < kTicks; ++k) {
     r.platform.fill_distinct(k);

@@ -39,7 +39,8 @@ std::string find_plugin_library(const std::string& filename) {
     while (std::getline(dirs, dir, ':')) {
       if (dir.empty()) continue;
       // the kit's plug-in as built for this simulator where Gazebo 11 is installed too
-      if (file_exists(dir + "/vesk_gazebo/headless/" + filename)) return dir + "/vesk_gazebo/headless/" + filename;
+      if (file_exists(dir + "/vesk_gazebo/headless/" + filename))
+        return dir + "/vesk_gazebo/headless/" + filename;
       if (file_exists(dir + "/" + filename)) return dir + "/" + filename;
     }
   }

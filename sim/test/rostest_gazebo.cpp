@@ -363,7 +363,8 @@ TEST(Gazebo, WorldResetReturnsTheRobotToItsStartAndTheTickClockToZero) {
   // how the robot got where it is: its fastest wheel after the reset, and its odometry
   double fastest = 0;
   for (size_t i = first; i < r.count(); ++i) {
-    for (float v : r.all()[i].wheel_speed_opto.data) fastest = std::max(fastest, std::fabs(static_cast<double>(v)));
+    for (float v : r.all()[i].wheel_speed_opto.data)
+      fastest = std::max(fastest, std::fabs(static_cast<double>(v)));
   }
   const auto& o = r.last().odom.pose.pose.position;
   const std::string how = "fastest wheel after the reset " + std::to_string(fastest) + " m/s, odometry (" +
@@ -438,9 +439,8 @@ TEST(Drive, ScriptedDriveEndsWhereTheOtherSimulatorEnds) {
   ros::Publisher cmd = nh.advertise<geometry_msgs::TwistStamped>("/vesk/control/cmd_vel", 10);
   std::deque<geometry_msgs::Pose2D> poses;
   ros::Subscriber sub = nh.subscribe<vesk2_msg::sensors_package>(
-      "/vesk/sensors/package", 1000, [&poses](const vesk2_msg::sensors_package::ConstPtr& m) {
-        poses.push_back(m->body_pose);
-      });
+      "/vesk/sensors/package", 1000,
+      [&poses](const vesk2_msg::sensors_package::ConstPtr& m) { poses.push_back(m->body_pose); });
   auto wait = [&](size_t n) {
     const size_t goal = poses.size() + n;
     for (int i = 0; i < 120000 && poses.size() < goal; ++i) {

@@ -4,9 +4,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <functional>
 #include <string>
 #include <tuple>
 

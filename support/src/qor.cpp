@@ -1,4 +1,6 @@
 // Kit directories, small files, parameter files and release numbers.
+#include "vesk_support/qor.h"
+
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <iostream>
 
 #include "vesk_support/os.h"
-#include "vesk_support/qor.h"
 
 namespace qor {
 
@@ -71,8 +72,8 @@ std::vector<std::string> read_file_as_array(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) return lines;
   std::string line;
-  bool pending = false;      // a line has been started but not yet ended
-  bool just_split = false;   // the previous piece was cut at the length limit
+  bool pending = false;     // a line has been started but not yet ended
+  bool just_split = false;  // the previous piece was cut at the length limit
   int c;
   while ((c = fgetc(f)) != EOF) {
     if (c == '\n') {

@@ -1,11 +1,10 @@
 // Start-up and exit protocol of a node, observed from outside: the probe node
 // runs as a real process and we read its standard output and exit status.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -20,7 +19,8 @@ struct ProbeRun {
   std::string out;
 };
 
-const std::string kUsageHead = "Usage:\n    probe [options]\n\n    Without arguments, this help page is displayed.\n";
+const std::string kUsageHead =
+    "Usage:\n    probe [options]\n\n    Without arguments, this help page is displayed.\n";
 const std::string kRule = "________________________________________________________________\n\n";
 
 // Starts the probe with `args`; `robot_env` null unsets VESK_ROBOT_NAME.

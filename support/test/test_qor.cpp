@@ -1,15 +1,14 @@
 // Kit directories, small files, parameter files, release numbers, listing.
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "cout_capture.h"
@@ -17,7 +16,6 @@
 #include "vesk_support/qor.h"
 
 namespace {
-
 
 // A fresh temporary directory with VESK_DIR_CONFIG/QOR/STATE below it.
 class KitDirs : public ::testing::Test {
@@ -102,7 +100,8 @@ TEST_F(KitDirs, ParameterFileLines) {
   EXPECT_EQ("3", p[3].value);
   std::string out = cap.str();
   EXPECT_NE(std::string::npos, out.find("reading \"" + root + "/config/params\"...\n"));
-  EXPECT_NE(std::string::npos, out.find("****WARNING**** unparseable line in \"" + root + "/config/params\"\n"));
+  EXPECT_NE(std::string::npos,
+            out.find("****WARNING**** unparseable line in \"" + root + "/config/params\"\n"));
   EXPECT_EQ(out.find("unparseable"), out.rfind("unparseable"));  // exactly one warning
 }
 

@@ -1,7 +1,6 @@
 // Events with 100 ms slices and an abort flag, and the thread state machine.
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <iostream>
@@ -12,7 +11,6 @@
 #include "vesk_support/os.h"
 
 namespace {
-
 
 // Sets an event or a flag from another thread after a delay.
 struct Later {

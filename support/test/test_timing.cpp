@@ -1,7 +1,6 @@
 // Console prefix, stopwatches, timed-wait deadlines and number formatting.
-#include <sys/time.h>
-
 #include <gtest/gtest.h>
+#include <sys/time.h>
 
 #include <iostream>
 #include <sstream>

@@ -55,7 +55,6 @@ void compare(const char* name, const std::vector<float>& xs, Fast approx, Lib ac
               1e9 * t_lib / xs.size(), t_lib / t_fast);
 }
 
-
 }  // namespace
 
 int main() {
@@ -86,16 +85,21 @@ int main() {
     xs[i] = rng_unif_f() * 2.0f - 1.0f;
   }
   const int reps = 5;
-  compare("cosf_approx", angles, [](float x) { return cosf_approx(x); }, [](float x) { return cosf_accurate(x); },
-          reps);
-  compare("sinf_approx", angles, [](float x) { return sinf_approx(x); }, [](float x) { return sinf_accurate(x); },
-          reps);
-  compare("tanhf_approx", wide, [](float x) { return tanhf_approx(x); }, [](float x) { return tanhf_accurate(x); },
-          reps);
-  compare("exp_minus_sq_approx", wide, [](float x) { return exp_minus_sq_approx(x); },
-          [](float x) { return expf(-x * x); }, reps);
-  compare("asinf_approx", unit, [](float x) { return asinf_approx(x); }, [](float x) { return asinf_accurate(x); },
-          reps);
+  compare(
+      "cosf_approx", angles, [](float x) { return cosf_approx(x); }, [](float x) { return cosf_accurate(x); },
+      reps);
+  compare(
+      "sinf_approx", angles, [](float x) { return sinf_approx(x); }, [](float x) { return sinf_accurate(x); },
+      reps);
+  compare(
+      "tanhf_approx", wide, [](float x) { return tanhf_approx(x); },
+      [](float x) { return tanhf_accurate(x); }, reps);
+  compare(
+      "exp_minus_sq_approx", wide, [](float x) { return exp_minus_sq_approx(x); },
+      [](float x) { return expf(-x * x); }, reps);
+  compare(
+      "asinf_approx", unit, [](float x) { return asinf_approx(x); },
+      [](float x) { return asinf_accurate(x); }, reps);
 
   const auto atan2_loop = [&](auto fn) {
     return best_of(reps, [&] {
@@ -106,7 +110,7 @@ int main() {
   };
   const double t_fast = atan2_loop([](float y, float x) { return atan2f_approx(y, x); });
   const double t_lib = atan2_loop([](float y, float x) { return atan2f_accurate(y, x); });
-  std::printf("%-22s %8.2f ns/call  C library %8.2f ns/call  ratio %6.2fx\n", "atan2f_approx", 1e9 * t_fast / n,
-              1e9 * t_lib / n, t_lib / t_fast);
+  std::printf("%-22s %8.2f ns/call  C library %8.2f ns/call  ratio %6.2fx\n", "atan2f_approx",
+              1e9 * t_fast / n, 1e9 * t_lib / n, t_lib / t_fast);
   return 0;
 }

@@ -41,7 +41,8 @@ bool parse_number(const char* text, double* value) {
 
 }  // namespace
 
-RenderArgs parse_render_args(int argc, const char* const* argv, RenderSettings* settings, std::string* error) {
+RenderArgs parse_render_args(int argc, const char* const* argv, RenderSettings* settings,
+                             std::string* error) {
   struct Input {
     const char* key;
     float* target;

@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
     if (!wav_write_mono16(settings.output, samples.data(), samples.size(), kVocsSampleRate, &error)) {
       os::fail(error);
     }
-    std::cout << os::cout_global_elapsed() << "wrote " << samples.size() << " samples ("
-              << settings.duration << " s) to \"" << settings.output << "\"" << std::endl;
+    std::cout << os::cout_global_elapsed() << "wrote " << samples.size() << " samples (" << settings.duration
+              << " s) to \"" << settings.output << "\"" << std::endl;
     return 0;
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;

@@ -5,11 +5,10 @@
 //
 // Single-threaded: the callbacks run inside ros::spinOnce() on the main
 // thread, so the globals below need no lock.
-#include <unistd.h>
-
 #include <ros/ros.h>
 #include <std_msgs/Int16MultiArray.h>
 #include <std_msgs/UInt16MultiArray.h>
+#include <unistd.h>
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/voice_state.h>
 
@@ -31,9 +30,9 @@ constexpr uint32_t kFlagWakeRequest = 1u;
 }  // namespace
 
 NodeOptions opt;
-AffState aff_state;        // model inputs from the newest valid animal state
-os::Timer timer_idle;      // since the last wake request
-bool g_ready = false;      // a buffer report came in since the last pass
+AffState aff_state;    // model inputs from the newest valid animal state
+os::Timer timer_idle;  // since the last wake request
+bool g_ready = false;  // a buffer report came in since the last pass
 int32_t g_stream_buffer_rem = 0;
 
 // The node's ROS handles; declared so that C++ releases the subscribers, then
@@ -84,8 +83,8 @@ void callback_stream(const std_msgs::UInt16MultiArray::ConstPtr& msg) {
   g_stream_buffer_rem = rem;
 }
 
-void vocalsynth_update(VOCS_STATE& state, float in0, float in1, float in2, vesk2_msg::voice_state& voice_state,
-                       std_msgs::Int16MultiArray& samples) {
+void vocalsynth_update(VOCS_STATE& state, float in0, float in1, float in2,
+                       vesk2_msg::voice_state& voice_state, std_msgs::Int16MultiArray& samples) {
   const VoiceBlockResult r = vocalsynth_update(state, {in0, in1, in2, aff_state.in3}, samples.data.data());
   voice_state.breathing_phase = r.breathing_phase;
   voice_state.vocalising = r.vocalising;
@@ -169,7 +168,8 @@ void run() {
     } else {
       g_ready = false;
       if (block_due(g_stream_buffer_rem)) {
-        if (opt.log > 2) std::cout << os::cout_global_elapsed() << "buffer_rem " << g_stream_buffer_rem << std::endl;
+        if (opt.log > 2)
+          std::cout << os::cout_global_elapsed() << "buffer_rem " << g_stream_buffer_rem << std::endl;
         if (g_stream_buffer_rem == 0 && opt.log > 0) os::warn("buffer underflow");
         vocalsynth_update(state, aff_state.in0, aff_state.in1, aff_state.in2, voice_state, audio);
         rosinterf->pub_stream.publish(audio);

@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr float kA2 = 0.92439f;       // pole radius squared of every resonator
-constexpr float kB0 = 0.0378047f;     // resonator gain (b = b0, 0, -b0)
-constexpr float kControlDt = 0.002f;  // [s] one control step
-constexpr float kSampleDt = 1.25e-4f; // [s] one sample
+constexpr float kA2 = 0.92439f;         // pole radius squared of every resonator
+constexpr float kB0 = 0.0378047f;       // resonator gain (b = b0, 0, -b0)
+constexpr float kControlDt = 0.002f;    // [s] one control step
+constexpr float kSampleDt = 1.25e-4f;   // [s] one sample
 constexpr float kPulseStep = 0.04375f;  // 350 Hz / 8000 Hz [turns/sample]
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kFadeLevel = 0.02882353f;  // sound level at which the fade reaches 1
@@ -48,22 +48,26 @@ inline float jitter_next(VOCS_STATE* s) {
 
 }  // namespace
 
-#define VOCS_ROW(a1_1, a1_2, a1_3) {1.0f, a1_1, kA2, 1.0f, a1_2, kA2, 1.0f, a1_3, kA2}
-#define VOCS_ROW_2(a1_1, a1_2) {1.0f, a1_1, kA2, 1.0f, a1_2, kA2, 1.0f, 0.0f, 0.0f}
+#define VOCS_ROW(a1_1, a1_2, a1_3) \
+  { 1.0f, a1_1, kA2, 1.0f, a1_2, kA2, 1.0f, a1_3, kA2 }
+#define VOCS_ROW_2(a1_1, a1_2) \
+  { 1.0f, a1_1, kA2, 1.0f, a1_2, kA2, 1.0f, 0.0f, 0.0f }
 
 const float vocs_filt_aa[kVocsRows][kVocsRowLength] = {
-    VOCS_ROW(-1.92423f, -0.39471f, 1.73064f),      VOCS_ROW(-1.91973f, -0.321695f, 1.76195f),
-    VOCS_ROW(-1.91236f, -0.248201f, 1.79063f),     VOCS_ROW(-1.90216f, -0.174337f, 1.81665f),
-    VOCS_ROW(-1.88911f, -0.100214f, 1.83996f),     VOCS_ROW(-1.87326f, -0.0259419f, 1.86054f),
-    VOCS_ROW(-1.85462f, 0.048369f, 1.87834f),      VOCS_ROW(-1.83321f, 0.122608f, 1.89335f),
-    VOCS_ROW(-1.80908f, 0.196664f, 1.90554f),      VOCS_ROW(-1.78225f, 0.270428f, 1.91489f),
-    VOCS_ROW(-1.75277f, 0.343789f, 1.92139f),      VOCS_ROW_2(-1.72068f, 0.416638f),
-    VOCS_ROW_2(-1.68603f, 0.488867f),              VOCS_ROW_2(-1.64887f, 0.560368f),
-    VOCS_ROW_2(-1.60925f, 0.631034f),              VOCS_ROW_2(-1.56723f, 0.700761f),
+    VOCS_ROW(-1.92423f, -0.39471f, 1.73064f),  VOCS_ROW(-1.91973f, -0.321695f, 1.76195f),
+    VOCS_ROW(-1.91236f, -0.248201f, 1.79063f), VOCS_ROW(-1.90216f, -0.174337f, 1.81665f),
+    VOCS_ROW(-1.88911f, -0.100214f, 1.83996f), VOCS_ROW(-1.87326f, -0.0259419f, 1.86054f),
+    VOCS_ROW(-1.85462f, 0.048369f, 1.87834f),  VOCS_ROW(-1.83321f, 0.122608f, 1.89335f),
+    VOCS_ROW(-1.80908f, 0.196664f, 1.90554f),  VOCS_ROW(-1.78225f, 0.270428f, 1.91489f),
+    VOCS_ROW(-1.75277f, 0.343789f, 1.92139f),  VOCS_ROW_2(-1.72068f, 0.416638f),
+    VOCS_ROW_2(-1.68603f, 0.488867f),          VOCS_ROW_2(-1.64887f, 0.560368f),
+    VOCS_ROW_2(-1.60925f, 0.631034f),          VOCS_ROW_2(-1.56723f, 0.700761f),
 };
 
-#define VOCS_B3 {kB0, 0.0f, -kB0, kB0, 0.0f, -kB0, kB0, 0.0f, -kB0}
-#define VOCS_B2 {kB0, 0.0f, -kB0, kB0, 0.0f, -kB0, 0.0f, 0.0f, 0.0f}
+#define VOCS_B3 \
+  { kB0, 0.0f, -kB0, kB0, 0.0f, -kB0, kB0, 0.0f, -kB0 }
+#define VOCS_B2 \
+  { kB0, 0.0f, -kB0, kB0, 0.0f, -kB0, 0.0f, 0.0f, 0.0f }
 
 const float vocs_filt_bb[kVocsRows][kVocsRowLength] = {
     VOCS_B3, VOCS_B3, VOCS_B3, VOCS_B3, VOCS_B3, VOCS_B3, VOCS_B3, VOCS_B3,
@@ -153,9 +157,9 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
 
       const float l = s->voc_phase;
       const float lw = (l > 0.5f) ? l - 1.0f : l;
-      const float drive = (0.5f * dir + 1.0f) * (-1.771188f) * exp_minus_sq_approx(8.0f * lw) *
-                              sinf_approx_norm(2.0f * l) -
-                          0.3f * dir * sinf_approx_norm(l);
+      const float drive =
+          (0.5f * dir + 1.0f) * (-1.771188f) * exp_minus_sq_approx(8.0f * lw) * sinf_approx_norm(2.0f * l) -
+          0.3f * dir * sinf_approx_norm(l);
 
       const float jit = jitter_next(s);
       const float excite = sqrtf(s->in2) + 0.5f * jit;
@@ -194,7 +198,8 @@ float vocs_step(VOCS_STATE* s, int16_t* samples, int count, bool* vocalising) {
     }
     const float f = pitch;
     s->pulse_phase = wrap_turn(s->pulse_phase + kPulseStep * f);
-    const float pulse = cosf_approx_norm(clampf((sqrtf(s->pulse_phase) - 0.5f) * s->pulse_shape, -0.5f, 0.5f));
+    const float pulse =
+        cosf_approx_norm(clampf((sqrtf(s->pulse_phase) - 0.5f) * s->pulse_shape, -0.5f, 0.5f));
 
     const float n = 2.0f * rng_unif_f() - 1.0f;
     s->noise_lp = 0.431625f * (n + s->noise_prev) + 0.626743f * s->noise_lp;

@@ -1,8 +1,8 @@
 // Tables, table functions and the random generator of the voice's fast maths.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -95,11 +95,16 @@ float cos_norm_by_rule(float x) {
   const float r = 4.0f * f - static_cast<float>(q);
   const int i = static_cast<int>(4096.0f * r);
   switch (q) {
-    case 0: return table_cosf[i];
-    case 1: return -table_cosf[4096 - i];
-    case 2: return -table_cosf[i];
-    case 3: return table_cosf[4096 - i];
-    default: return 0.0f;
+    case 0:
+      return table_cosf[i];
+    case 1:
+      return -table_cosf[4096 - i];
+    case 2:
+      return -table_cosf[i];
+    case 3:
+      return table_cosf[4096 - i];
+    default:
+      return 0.0f;
   }
 }
 float exp_by_rule(float x) {
@@ -259,7 +264,8 @@ TEST(Atan2, AccuracySweep) {
     for (double radius : {1e-3, 1.0, 250.0}) {
       const float y = static_cast<float>(radius * std::sin(a));
       const float x = static_cast<float>(radius * std::cos(a));
-      ASSERT_LT(std::fabs(angle_diff(atan2f_approx(y, x), atan2f_accurate(y, x))), 1.6e-3) << a << " r " << radius;
+      ASSERT_LT(std::fabs(angle_diff(atan2f_approx(y, x), atan2f_accurate(y, x))), 1.6e-3)
+          << a << " r " << radius;
     }
   }
 }

@@ -1,8 +1,7 @@
 // The WAV writer, offline renders and the renderer program.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -20,7 +19,9 @@ uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
 uint16_t u16_at(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-std::string tag_at(const std::vector<uint8_t>& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
+std::string tag_at(const std::vector<uint8_t>& b, size_t at) {
+  return std::string(b.begin() + at, b.begin() + at + 4);
+}
 
 std::vector<uint8_t> read_file(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -36,11 +37,12 @@ std::vector<int16_t> read_wav(const std::string& path) {
   EXPECT_EQ(tag_at(b, 0), "RIFF");
   EXPECT_EQ(u32_at(b, 4), b.size() - 8);
   EXPECT_EQ(tag_at(b, 8), "WAVE");
-  EXPECT_EQ(u16_at(b, 22), 1);        // channels
-  EXPECT_EQ(u32_at(b, 24), 8000u);    // rate
-  EXPECT_EQ(u16_at(b, 34), 16);       // bits
+  EXPECT_EQ(u16_at(b, 22), 1);      // channels
+  EXPECT_EQ(u32_at(b, 24), 8000u);  // rate
+  EXPECT_EQ(u16_at(b, 34), 16);     // bits
   EXPECT_EQ(u32_at(b, 40), b.size() - kWavHeaderBytes);
-  for (size_t at = kWavHeaderBytes; at + 1 < b.size(); at += 2) out.push_back(static_cast<int16_t>(u16_at(b, at)));
+  for (size_t at = kWavHeaderBytes; at + 1 < b.size(); at += 2)
+    out.push_back(static_cast<int16_t>(u16_at(b, at)));
   return out;
 }
 
@@ -113,7 +115,8 @@ TEST(Render, LengthAndRepeatability) {
   ASSERT_EQ(a.size(), 8017u);
   EXPECT_EQ(a, b);
   const std::vector<int16_t> shorter = render_voice(in, false, 640);
-  EXPECT_TRUE(std::equal(shorter.begin(), shorter.end(), a.begin())) << "a render is a prefix of a longer one";
+  EXPECT_TRUE(std::equal(shorter.begin(), shorter.end(), a.begin()))
+      << "a render is a prefix of a longer one";
   const std::vector<int16_t> other = render_voice({-0.4f, 0.5f, 0.9f, 0.5f}, false, 8017);
   EXPECT_NE(a, other);
 }
@@ -158,10 +161,10 @@ TEST(RendererProgram, WritesTheSameFileEveryRun) {
 
 TEST(RendererProgram, BadArgumentsFailClearly) {
   const std::string path = temp_path("bad.wav");
-  for (const std::string& bad : {std::string("--valence=abc"), std::string("--arousal=nan"),
-                                 std::string("--duration=0"), std::string("--duration=-1"),
-                                 std::string("--wakefulness="), std::string("--loudness=1"),
-                                 std::string("stray"), std::string("--output=")}) {
+  for (const std::string& bad :
+       {std::string("--valence=abc"), std::string("--arousal=nan"), std::string("--duration=0"),
+        std::string("--duration=-1"), std::string("--wakefulness="), std::string("--loudness=1"),
+        std::string("stray"), std::string("--output=")}) {
     std::string out;
     EXPECT_EQ(run_renderer(bad + " --duration=0.1 --output=" + path + " " + bad, &out), 1) << bad;
     EXPECT_NE(out.find("[ERROR] "), std::string::npos) << bad << ": " << out;

@@ -2,21 +2,16 @@
 // node as a child process (its own robot name, so no case hears another),
 // drives it through its topics and reads its console output and exit status.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <ros/ros.h>
+#include <signal.h>
 #include <std_msgs/Int16MultiArray.h>
 #include <std_msgs/UInt16MultiArray.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vesk2_msg/animal_state.h>
 #include <vesk2_msg/voice_state.h>
-
 #include <vesk_support/child_process.h>
-
-#include "vesk_voice/fastmath.h"
-#include "vesk_voice/voice_block.h"
 
 #include <cmath>
 #include <limits>
@@ -26,11 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "vesk_voice/fastmath.h"
+#include "vesk_voice/voice_block.h"
+
 namespace {
 
-constexpr double kWait = 5.0;        // [s] longest wait for something that must happen
-constexpr double kQuiet = 0.4;       // [s] how long "nothing happens" is watched
-constexpr double kWakeEvery = 0.2;   // [s] wake-request period while a case keeps the node awake
+constexpr double kWait = 5.0;       // [s] longest wait for something that must happen
+constexpr double kQuiet = 0.4;      // [s] how long "nothing happens" is watched
+constexpr double kWakeEvery = 0.2;  // [s] wake-request period while a case keeps the node awake
 
 // The node as a child process with its standard output and error collected.
 class NodeProcess : public vesk_test::ChildProcess {
@@ -187,7 +185,8 @@ TEST_F(VoiceNodeTest, CtrlCWhileWaitingForTheMasterEndsWithStatusZero) {
   NodeProcess node({"robot=nomaster"}, {"ROS_MASTER_URI=http://127.0.0.1:1/"});
   ASSERT_TRUE(node.started());
   const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(kWait);
-  while (node.count("waiting for the ROS master") == 0 && ros::WallTime::now() < end) ros::WallDuration(0.01).sleep();
+  while (node.count("waiting for the ROS master") == 0 && ros::WallTime::now() < end)
+    ros::WallDuration(0.01).sleep();
   EXPECT_EQ(node.count("**** WARNING **** \n\twaiting for the ROS master at http://127.0.0.1:1/\n"), 1u)
       << node.output();
   EXPECT_EQ(node.interrupt(), 0) << node.output();

@@ -79,8 +79,8 @@ TEST(VocsInit, StartingState) {
 }
 
 TEST(VocsUpdate, DerivedParametersFollowTheirFormulas) {
-  for (const Inputs& in : {Inputs{0.0f, 0.0f, 0.0f, 0.0f}, Inputs{0.3f, -0.2f, 0.7f, 0.5f},
-                           Inputs{0.9f, 0.8f, 1.0f, 1.0f}}) {
+  for (const Inputs& in :
+       {Inputs{0.0f, 0.0f, 0.0f, 0.0f}, Inputs{0.3f, -0.2f, 0.7f, 0.5f}, Inputs{0.9f, 0.8f, 1.0f, 1.0f}}) {
     VOCS_STATE s;
     std::memset(&s, 0, sizeof(s));
     vocs_update(&s, 1, in.in0, in.in1, in.in2, in.in3);
@@ -284,7 +284,10 @@ TEST(VocsStep, BreathingPhaseStaysInRangeAndAdvances) {
       d += 2 * kPi;
       ++wraps;
     }
-    if (d > 0) forward += d; else backward -= d;
+    if (d > 0)
+      forward += d;
+    else
+      backward -= d;
   }
   EXPECT_GE(wraps, 3) << "a few breaths in a minute";
   EXPECT_GT(forward, 20 * backward);
@@ -431,8 +434,9 @@ TEST(VocsStep, ControlStepFollowsItsRules) {
     const float dir = tanhf_approx(3.0f * cosf_approx(theta));
     const float l = b.voc_phase;
     const float lw = l > 0.5f ? l - 1.0f : l;
-    const float drive = (0.5f * dir + 1.0f) * -1.771188f * exp_minus_sq_approx(8.0f * lw) * sinf_approx_norm(2.0f * l) -
-                        0.3f * dir * sinf_approx_norm(l);
+    const float drive =
+        (0.5f * dir + 1.0f) * -1.771188f * exp_minus_sq_approx(8.0f * lw) * sinf_approx_norm(2.0f * l) -
+        0.3f * dir * sinf_approx_norm(l);
     rng_seed = seed;
     const float m = rng_norm_f();
     const int k = b.jit_slot;
@@ -469,7 +473,8 @@ TEST(VocsStep, ControlStepFollowsItsRules) {
       return std::min(d, 1.0 - d);
     };
     ASSERT_LT(turn_diff(s.pulse_phase, advanced(b.pulse_phase, 0.04375f * f)), 1e-5) << "step " << step;
-    ASSERT_LT(turn_diff(s.trem_phase, advanced(b.trem_phase, 1.25e-4f * s.trem_rate * f)), 1e-5) << "step " << step;
+    ASSERT_LT(turn_diff(s.trem_phase, advanced(b.trem_phase, 1.25e-4f * s.trem_rate * f)), 1e-5)
+        << "step " << step;
     rng_seed = seed_after;
   }
 }

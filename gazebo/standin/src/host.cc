@@ -145,8 +145,8 @@ class Access {
   // The first PID and the first target held for `scoped` by the model's controller or, in
   // order, by its nested models' ones; looked up in place (under each controller's lock), the
   // tables are not copied.
-  static void FindControl(const ModelPtr& m, const std::string& scoped, gazebo::common::PID* pid, bool* have_pid,
-                          double* target, bool* have_target) {
+  static void FindControl(const ModelPtr& m, const std::string& scoped, gazebo::common::PID* pid,
+                          bool* have_pid, double* target, bool* have_target) {
     if (const physics::JointControllerPtr jc = m->jointController) {
       std::lock_guard<std::mutex> lock(jc->mutex);
       if (!*have_pid) {

@@ -66,6 +66,6 @@ class VESK_NET_INTERF {
  private:
   uint32_t mode_;
   VESK_TOOL_CONFIG* tool_config_;
-  VESK_TICK_D local_;                 // offline: the record exchange returns
-  vesk::VESK_NET_INTERF_ROS* ros_;   // absent offline
+  VESK_TICK_D local_;               // offline: the record exchange returns
+  vesk::VESK_NET_INTERF_ROS* ros_;  // absent offline
 };

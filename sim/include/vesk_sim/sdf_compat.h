@@ -3,7 +3,6 @@
 #pragma once
 
 #include <sdf/sdf.hh>
-
 #include <string>
 
 namespace vesk_sim {
@@ -23,7 +22,8 @@ inline const sdf::Model* root_model(const sdf::Root& root) {
 // 11 loads those sensors from the same elements).
 inline bool harmless(const sdf::Error& e) {
 #if SDF_MAJOR_VERSION < 12
-  return e.Message().find("Attempting to load a Sensor, but the provided sensor type is missing or invalid") !=
+  return e.Message().find(
+             "Attempting to load a Sensor, but the provided sensor type is missing or invalid") !=
          std::string::npos;
 #else
   (void)e;

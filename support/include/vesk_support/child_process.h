@@ -24,7 +24,7 @@ class ChildProcess {
   // `env` holds "NAME=value" entries that replace or add to the test's own
   // environment for the child.
   ChildProcess(const std::string& binary, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env = {}) {
+               const std::vector<std::string>& env = {}) {
     // Everything the child needs is prepared before the fork: between fork
     // and exec it only calls async-signal-safe functions.
     std::vector<char*> argv;

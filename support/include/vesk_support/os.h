@@ -45,10 +45,10 @@ void initialiseTimers();
 class Timer {
  public:
   Timer();
-  float reset();                   // seconds since start; restarts
-  float elapsed() const;           // seconds since start
-  int64_t elapsedMS() const;       // elapsed() * 1000, truncated
-  int64_t elapsedUS() const;       // microseconds since start
+  float reset();              // seconds since start; restarts
+  float elapsed() const;      // seconds since start
+  int64_t elapsedMS() const;  // elapsed() * 1000, truncated
+  int64_t elapsedUS() const;  // microseconds since start
   float getTicksPerSec() const;
 
   int64_t start;  // microseconds since the epoch
@@ -175,7 +175,7 @@ class Directory {
 
  private:
   std::string path_;
-  void* stream_;        // DIR*
+  void* stream_;         // DIR*
   std::string current_;  // name of the entry returned last; "" when none
 };
 

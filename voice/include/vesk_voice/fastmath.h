@@ -90,7 +90,9 @@ inline int32_t fastmath_index(float s) {
 
 // exp(-x^2) for any x, from the table by truncation; 0 for |x| >= 4 (and NaN):
 // entry 4096 is 0.
-inline float exp_minus_sq_approx(float x) { return table_exp_minus_sq[fastmath_index(std::fabs(x) * 1024.0f)]; }
+inline float exp_minus_sq_approx(float x) {
+  return table_exp_minus_sq[fastmath_index(std::fabs(x) * 1024.0f)];
+}
 
 // tanh(x) for x >= 0 (negative x reads entry 0), from the table by truncation;
 // 1.0 for x >= 8 (and NaN): entry 4096 is 1.0.

@@ -26,7 +26,7 @@ extern const float vocs_filt_aa[kVocsRows][kVocsRowLength];
 extern const float vocs_filt_bb[kVocsRows][kVocsRowLength];
 
 struct VOCS_STATE {
-  float consts[4];  // 10.091752, 350, 0.0025, 1.5; only consts[2] (breath-noise gain) is read
+  float consts[4];           // 10.091752, 350, 0.0025, 1.5; only consts[2] (breath-noise gain) is read
   float in0, in1, in2, in3;  // inputs: valence, arousal, wakefulness, sound level
   uint8_t mute;              // 0 in normal use
   // breathing oscillator
@@ -35,19 +35,19 @@ struct VOCS_STATE {
   float pulse_shape, vib_depth;
   float trem_prob, trem_rate_mean, trem_depth_on;
   float vib4_depth, trem_rate, trem_depth;  // drawn once per breath
-  float x, v;         // breath position and velocity
-  float thr;          // the oscillator's moving threshold
-  float pulse_phase;  // [turns], [0, 1)
+  float x, v;                               // breath position and velocity
+  float thr;                                // the oscillator's moving threshold
+  float pulse_phase;                        // [turns], [0, 1)
   float noise_lp, noise_prev;
-  float trem_phase;  // [turns], [0, 1)
-  float dir_prev;    // breath direction at the previous sample
-  float rate;        // smoothed vocalisation rate
-  uint8_t mute_latched;  // mute as latched at the last rising breath crossing
-  float voc_phase;       // [turns], [0, 1)
-  float jit_x[4], jit_y[4];  // jitter filter history, a ring of 4
-  int32_t jit_slot;          // slot written at the next control step
+  float trem_phase;                                      // [turns], [0, 1)
+  float dir_prev;                                        // breath direction at the previous sample
+  float rate;                                            // smoothed vocalisation rate
+  uint8_t mute_latched;                                  // mute as latched at the last rising breath crossing
+  float voc_phase;                                       // [turns], [0, 1)
+  float jit_x[4], jit_y[4];                              // jitter filter history, a ring of 4
+  int32_t jit_slot;                                      // slot written at the next control step
   float coef_b[kVocsRowLength], coef_a[kVocsRowLength];  // resonator row in use
-  float res_hist[12];  // per resonator: x1, x2, y1, y2
+  float res_hist[12];                                    // per resonator: x1, x2, y1, y2
 };
 
 // Starting state: call on a record whose every field is 0.

@@ -25,7 +25,7 @@ struct AffState {
 struct VoiceBlockResult {
   float breathing_phase = 0.0f;  // [rad], [0, 2*pi)
   bool vocalising = false;       // the envelope was open during the block
-  bool restored = false;         // the model state had become non-finite and was restored; the block is silent
+  bool restored = false;  // the model state had become non-finite and was restored; the block is silent
 };
 
 // Clears the record to zeros and puts the model into its starting state.
