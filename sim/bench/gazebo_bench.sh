@@ -12,7 +12,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 seconds="${1:-40}"
 if [ -z "${VESK_IN_GAZEBO_ROOT:-}" ] && ! gzserver --version 2>/dev/null | grep -q "version 11\."; then
-  exec bash "$repo/scripts/gazebo11.sh" -- bash sim/bench/gazebo_bench.sh "$seconds"
+  exec bash "$repo/scripts/gazebo11.sh" -- \
+    "bash scripts/build.sh >/dev/null && source build/devel/setup.bash && bash sim/bench/gazebo_bench.sh $seconds"
 fi
 if ! command -v roslaunch >/dev/null 2>&1 || ! rospack find vesk_sim >/dev/null 2>&1; then
   bash "$repo/scripts/build.sh" >/dev/null
@@ -42,7 +43,8 @@ gazebo_rtf() {  # configuration folder
   factor=""
   if [ -n "$uri" ]; then
     sleep 15
-    factor="$(GAZEBO_MASTER_URI="$uri" timeout $((seconds + 30)) gz stats -p -d "$seconds" 2>/dev/null |
+    # line-buffered: a slow server can outlast the timeout, and what it printed still counts
+    factor="$(GAZEBO_MASTER_URI="$uri" timeout $((3 * seconds + 30)) stdbuf -oL gz stats -p -d "$seconds" 2>/dev/null |
       awk -F, '/^[ 0-9.]+,/ { s += $1; n++ } END { if (n) printf "%.3f", s / n }')"
   fi
   kill -INT "$pid" 2>/dev/null || true
@@ -53,10 +55,12 @@ gazebo_rtf() {  # configuration folder
 }
 
 echo "gazebo_bench: headless simulator, $seconds simulated seconds, demo load"
-sim_out="$(bash "$here/run_bench.sh" "$seconds")"
+sim_out="$(bash "$here/run_bench.sh" "$seconds" 1)"
 echo "$sim_out"
-sim_on="$(sed -n 's/^cameras on .*real-time factor *\([0-9.]*\).*/\1/p' <<<"$sim_out")"
-sim_off="$(sed -n 's/^cameras off .*real-time factor *\([0-9.]*\).*/\1/p' <<<"$sim_out")"
+# one robot on one thread, cameras on and off (the lines "1 robot(s), threads=1  RTF  F ..."
+# and "1 robot, cameras off  RTF  F ...")
+sim_on="$(sed -n 's/^1 robot(s), threads=1 *RTF *\([0-9.]*\).*/\1/p' <<<"$sim_out")"
+sim_off="$(sed -n 's/^1 robot, cameras off *RTF *\([0-9.]*\).*/\1/p' <<<"$sim_out")"
 echo "gazebo_bench: gzserver, $seconds wall-clock seconds, demo load"
 gz_on="$(gazebo_rtf "$repo/config")"
 gz_off="$(gazebo_rtf "$here/config_no_cameras")"
