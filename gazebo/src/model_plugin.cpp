@@ -388,12 +388,9 @@ void VESK_ModelPlugin::Reset() {
   // its start. So the wheels hold the angle they have, and the first world update after the
   // reset (when the physics has settled that angle) makes it their new target and previous
   // angle. Where the reset zeroes the joints (the headless simulator), that is 0, as before.
-  for (int side = 0; side < 2; ++side) {
-    const physics::JointPtr& j = state.joint[side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R];
-    const double a = j ? j->Position(0) : 0.0;
-    state.wheel_target[side] = std::isfinite(a) ? a : 0.0;
-    state.wheel_angle_prev[side] = state.wheel_target[side];
-  }
+  state.wheel_target[0] = state.wheel_target[1] = 0.0;
+  state.wheel_angle_prev[0] = state.wheel_angle_prev[1] = 0.0;
+  AnchorWheels();
   state.wheels_unanchored = true;
   speaker.Reset();
   VESK_TICK_D d;

@@ -102,17 +102,21 @@ void VESK_ModelPlugin::SetPositions(VESK_TICK_D* d) {
   SetTarget(SIM_JOINT_EYELID_R, cosmetic[COSMETIC_EYELID_R]);
 }
 
+void VESK_ModelPlugin::AnchorWheels() {
+  for (int side = 0; side < 2; ++side) {
+    const SimJoint wheel = side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R;
+    const physics::JointPtr& j = state.joint[wheel];
+    const double a = j ? j->Position(0) : 0.0;
+    if (!std::isfinite(a)) continue;
+    state.wheel_target[side] = state.wheel_angle_prev[side] = a;
+    SetTarget(wheel, a);
+  }
+}
+
 void VESK_ModelPlugin::OnWorldUpdateEnd() {
   if (state.wheels_unanchored) {
     state.wheels_unanchored = false;
-    for (int side = 0; side < 2; ++side) {
-      const SimJoint wheel = side == 0 ? SIM_JOINT_WHEEL_L : SIM_JOINT_WHEEL_R;
-      const physics::JointPtr& j = state.joint[wheel];
-      const double a = j ? j->Position(0) : 0.0;
-      if (!std::isfinite(a)) continue;
-      state.wheel_target[side] = state.wheel_angle_prev[side] = a;
-      SetTarget(wheel, a);
-    }
+    AnchorWheels();
   }
   if (speaker_enabled && state.interf) CollectAudio();
   const double t = state.model->GetWorld()->SimTime().Double();

@@ -125,6 +125,9 @@ class VESK_ModelPlugin : public ModelPlugin {
   void ApplyCameraRates();
   // Sets a joint's position target when its slot is filled and the target is finite.
   void SetTarget(unsigned slot, double target);
+  // Makes each wheel's present angle, when it reads as a number, its position target and its
+  // previous angle (after a world reset; see Reset).
+  void AnchorWheels();
   // The optional <frame_prefix> of the plug-in's SDF element (empty when absent), which the
   // interface puts in front of every frame id so that several robots in one world keep
   // their frame trees apart. White space around it and leading '/' are dropped.
