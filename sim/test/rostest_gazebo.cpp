@@ -31,6 +31,7 @@
 #include <sstream>
 #include <string>
 
+#include "tick_clock.h"
 #include "vesk_body/body_model.h"
 #include "vesk_body/kc_push.h"
 #include "vesk_gazebo/joint_control.h"
@@ -50,10 +51,11 @@ double wrap(double a) { return std::atan2(std::sin(a), std::cos(a)); }
 // The robot "vesk": its packages, its ground truth, and its controls.
 class Robot {
  public:
-  explicit Robot(ros::NodeHandle& nh) {
+  // `with_truth`: also follows the ground truth that gzserver's system plug-in publishes.
+  explicit Robot(ros::NodeHandle& nh, bool with_truth = true) : with_truth_(with_truth) {
     const ros::TransportHints fast = ros::TransportHints().tcpNoDelay();
     sub_ = nh.subscribe("/vesk/sensors/package", 1000, &Robot::on_package, this, fast);
-    truth_sub_ = nh.subscribe("/gazebo/vesk/pose", 1000, &Robot::on_truth, this, fast);
+    if (with_truth_) truth_sub_ = nh.subscribe("/gazebo/vesk/pose", 1000, &Robot::on_truth, this, fast);
     cmd_ = nh.advertise<geometry_msgs::TwistStamped>("/vesk/control/cmd_vel", 10);
     joints_ = nh.advertise<sensor_msgs::JointState>("/vesk/control/kinematic_joints", 10);
   }
@@ -71,7 +73,7 @@ class Robot {
     for (int i = 0; i < 120000; ++i) {
       ros::spinOnce();
       if (cmd_.getNumSubscribers() > 0 && joints_.getNumSubscribers() > 0 && !packages_.empty() &&
-          !truths_.empty())
+          (!with_truth_ || !truths_.empty()))
         return true;
       ros::WallDuration(0.001).sleep();
     }
@@ -124,6 +126,7 @@ class Robot {
     truths_.push_back(t);
     if (truths_.size() > 20000) truths_.pop_front();
   }
+  bool with_truth_;
   ros::Subscriber sub_, truth_sub_;
   ros::Publisher cmd_, joints_;
   double lift_ = TICK_D_DEFAULT_LIFT;  // the lift last commanded
@@ -342,22 +345,14 @@ TEST(Gazebo, WorldResetReturnsTheRobotToItsStartAndTheTickClockToZero) {
   Robot r(nh);
   ASSERT_TRUE(r.connected());
   r.drive(0.3, 0.5, 50);
-  const auto& seen = r.all().front();
-  // tick clock: stamp = time base + tick number * 20 ms until a reset
-  const ros::Time base(ros::Time().fromNSec(seen.header.stamp.toNSec() - 20000000ull * seen.header.seq));
+  const ros::Time base = tick_clock_base(r.all().front());
   ros::ServiceClient reset = nh.serviceClient<std_srvs::Empty>("/gazebo/reset_world");
   ASSERT_TRUE(reset.waitForExistence(ros::Duration(30.0)));
   std_srvs::Empty call;
   const size_t before = r.count();
   ASSERT_TRUE(reset.call(call));
   r.drive(0.0, 0.0, 100);
-  size_t first = 0;
-  for (size_t i = before; i < r.count(); ++i) {
-    if (r.all()[i].header.stamp < r.all()[i - 1].header.stamp) {
-      first = i;
-      break;
-    }
-  }
+  const size_t first = first_tick_after_reset(r.all(), before);
   ASSERT_GT(first, 0u) << "no tick after the reset";
   EXPECT_EQ(r.all()[first].header.stamp, base);
   // how the robot got where it is: its fastest wheel after the reset, and its odometry
@@ -436,41 +431,17 @@ std::string g_result_file, g_expected_file;
 // must end within 5 cm of each other.
 TEST(Drive, ScriptedDriveEndsWhereTheOtherSimulatorEnds) {
   ros::NodeHandle nh;
-  ros::Publisher cmd = nh.advertise<geometry_msgs::TwistStamped>("/vesk/control/cmd_vel", 10);
-  std::deque<geometry_msgs::Pose2D> poses;
-  ros::Subscriber sub = nh.subscribe<vesk2_msg::sensors_package>(
-      "/vesk/sensors/package", 1000,
-      [&poses](const vesk2_msg::sensors_package::ConstPtr& m) { poses.push_back(m->body_pose); });
-  auto wait = [&](size_t n) {
-    const size_t goal = poses.size() + n;
-    for (int i = 0; i < 120000 && poses.size() < goal; ++i) {
-      ros::spinOnce();
-      ros::WallDuration(0.001).sleep();
-    }
-    return poses.size() >= goal;
-  };
-  for (int i = 0; i < 120000 && (cmd.getNumSubscribers() == 0 || poses.empty()); ++i) {
-    ros::spinOnce();
-    ros::WallDuration(0.001).sleep();
-  }
-  ASSERT_GT(cmd.getNumSubscribers(), 0u) << "the platform does not listen";
-  ASSERT_TRUE(wait(50));  // settled
-  const geometry_msgs::Pose2D start = poses.back();
-  struct Leg {
-    double forward, turn;
-    int ticks;
-  };
+  Robot r(nh, false);  // the headless simulator has no ground-truth topic: the body pose is it
+  ASSERT_TRUE(r.connected()) << "no packages, or the platform does not listen";
+  ASSERT_TRUE(r.wait(50));  // settled
+  const geometry_msgs::Pose2D start = r.last().body_pose;
   // straight 0.4 m, a quarter turn and a bit on the spot, an arc to the left, stop
-  for (const Leg& leg : {Leg{0.2, 0.0, 100}, Leg{0.0, 1.0, 50}, Leg{0.15, 0.4, 150}, Leg{0.0, 0.0, 50}}) {
-    for (int i = 0; i < leg.ticks; ++i) {
-      geometry_msgs::TwistStamped t;
-      t.twist.linear.x = leg.forward;
-      t.twist.angular.z = leg.turn;
-      cmd.publish(t);
-      ASSERT_TRUE(wait(1));
-    }
-  }
-  const geometry_msgs::Pose2D end = poses.back();
+  r.drive(0.2, 0.0, 100);
+  r.drive(0.0, 1.0, 50);
+  r.drive(0.15, 0.4, 150);
+  r.drive(0.0, 0.0, 50);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "packages stopped arriving";
+  const geometry_msgs::Pose2D end = r.last().body_pose;
   const double c = std::cos(start.theta), s = std::sin(start.theta);
   const double x = c * (end.x - start.x) + s * (end.y - start.y);
   const double y = -s * (end.x - start.x) + c * (end.y - start.y);

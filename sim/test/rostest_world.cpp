@@ -16,6 +16,8 @@
 #include <deque>
 #include <mutex>
 
+#include "tick_clock.h"
+
 namespace {
 
 constexpr double kWaitS = 30.0;  // [s] wall time: the machine may be heavily loaded
@@ -154,9 +156,7 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   // With the tick clock, every stamp is the clock's time base plus the tick stamp, and until
   // a reset the tick stamp of tick number seq is seq * 20 ms: the base follows from any
   // package (this node may have missed the first ticks).
-  const auto& first_seen = r.all().front();
-  const ros::Time base(
-      ros::Time().fromNSec(first_seen.header.stamp.toNSec() - 20000000ull * first_seen.header.seq));
+  const ros::Time base = tick_clock_base(r.all().front());
   ASSERT_EQ((r.all()[1].header.stamp - r.all()[0].header.stamp).toNSec(),
             20000000ll * (r.all()[1].header.seq - r.all()[0].header.seq));
 
@@ -171,15 +171,8 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   ASSERT_TRUE(reset.call(call));
   ASSERT_TRUE(r.wait(200));
 
-  // The first package whose stamp goes back in time is the first tick after the reset: it
-  // carries tick stamp 0, so its stamp is the time base itself.
-  size_t first = 0;
-  for (size_t i = before; i < r.count(); ++i) {
-    if (r.all()[i].header.stamp < r.all()[i - 1].header.stamp) {
-      first = i;
-      break;
-    }
-  }
+  // The first tick after the reset carries tick stamp 0, so its stamp is the time base itself.
+  const size_t first = first_tick_after_reset(r.all(), before);
   ASSERT_GT(first, 0u) << "no tick after the reset";
   EXPECT_EQ(r.all()[first].header.stamp, base);
   EXPECT_EQ((r.all()[first + 1].header.stamp - base).toNSec(), 20000000);
