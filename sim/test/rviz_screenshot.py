@@ -2,10 +2,11 @@
 # RViz's view of the simulated robot, as a person sees it (rviz.test): starts a private Xvfb,
 # runs the kit's RViz view (rviz/vesk.rviz) against vesk_sim twice, first with its RobotModel
 # display switched off, then as it is, and takes a screenshot of each (ImageMagick's import)
-# once the picture has settled. The robot model is drawn when the second picture has, where the
-# first differs from it, enough pixels of the robot's shell colour. The second screenshot is
-# kept as $ROS_HOME/rviz_screenshot.png (docs/rviz.png is made from it). Without Xvfb, rviz, import or
-# xwininfo the test says so and passes.
+# once the picture has settled. The robot model is drawn when the second picture's 3-D view has,
+# where the first differs from it, enough pixels of the robot's shell colour (waited for up to
+# WAIT_SETTLE_S). The screenshots are kept as $ROS_HOME/rviz_screenshot.png (docs/rviz.png is
+# made from it) and rviz_screenshot_bare.png. Without Xvfb, rviz, import or xwininfo the test
+# says so and passes.
 import os
 import shutil
 import signal
@@ -26,6 +27,8 @@ WAIT_WINDOW_S = 90.0   # RViz's start under llvmpipe on a busy machine
 WAIT_SETTLE_S = 60.0
 SETTLED_FRACTION = 0.002  # of the pixels that may still change between two screenshots 1 s apart
 SHELL_PIXELS_MIN = 2000   # the shell's pixels in the 1400 x 900 window, framed as the view is
+BACKGROUND = (48, 48, 48)  # the view's background colour (vesk.rviz)
+VIEW_MIN_PX = 200          # background pixels in a row or column of the 3-D view, at least
 TOOLS = ('Xvfb', 'rviz', 'import', 'xwininfo')
 
 
@@ -46,6 +49,24 @@ def read_ppm(path):
     return numpy.frombuffer(parts[4][:w * h * 3], dtype=numpy.uint8).reshape(h, w, 3)
 
 
+def shell_new(img, bare, area):
+    """Pixels of the 3-D view in the shell's colour that the picture without the model lacks."""
+    return numpy.count_nonzero(area & (img != bare).any(axis=2) & shell_coloured(img))
+
+
+def view_area(img):
+    """The 3-D view: the bounding box of the rows and columns with many pixels of the view's
+    background colour (none of the panels has it); None while RViz has drawn no view."""
+    bg = (img == BACKGROUND).all(axis=2)
+    rows = numpy.nonzero(bg.sum(axis=1) >= VIEW_MIN_PX)[0]
+    cols = numpy.nonzero(bg.sum(axis=0) >= VIEW_MIN_PX)[0]
+    if not len(rows) or not len(cols):
+        return None
+    area = numpy.zeros(bg.shape, dtype=bool)
+    area[rows[0]:rows[-1] + 1, cols[0]:cols[-1] + 1] = True
+    return area
+
+
 class Screen:
     """A private X server (Xvfb on the first free display)."""
 
@@ -62,7 +83,7 @@ class Screen:
         self.display = ':' + number
 
     def shot(self, path):
-        subprocess.run(['import', '-display', self.display, '-window', 'root', path], check=True, timeout=30)
+        subprocess.run(['import', '-display', self.display, '-window', 'root', '-depth', '8', path], check=True, timeout=30)
 
     def windows(self):
         out = subprocess.run(['xwininfo', '-display', self.display, '-root', '-tree'], stdout=subprocess.PIPE,
@@ -87,8 +108,9 @@ class RvizView(unittest.TestCase):
     config = None
     screenshot = None
 
-    def view(self, screen, config, tmp, tag):
-        """Runs RViz with config until its picture settles; returns the last screenshot (array)."""
+    def view(self, screen, config, tmp, tag, ready):
+        """Runs RViz with config until its picture settles and ready(picture) holds; returns the
+        picture (array) and saves it as rviz_screenshot[_tag].png beside the kept screenshot."""
         env = dict(os.environ, DISPLAY=screen.display, LIBGL_ALWAYS_SOFTWARE='1', HOME=tmp)
         log = open(os.path.join(tmp, 'rviz_%s.log' % tag), 'w')
         rviz = subprocess.Popen(['rviz', '-d', config, '__ns:=/vesk', '__name:=rviz_' + tag], env=env,
@@ -96,11 +118,12 @@ class RvizView(unittest.TestCase):
         try:
             start = time.time()
             while 'RViz' not in screen.windows():
-                self.assertIsNone(rviz.poll(), 'RViz ended (status %s), see %s' % (rviz.poll(), log.name))
+                self.assertIsNone(rviz.poll(), 'RViz ended (status %s)' % rviz.poll())
                 self.assertLess(time.time() - start, WAIT_WINDOW_S, 'no RViz window')
                 time.sleep(0.5)
             print('%s: RViz window after %.1f s' % (tag, time.time() - start))
             ppm = os.path.join(tmp, tag + '.ppm')
+            path = self.screenshot if tag == 'model' else self.screenshot.replace('.png', '_%s.png' % tag)
             last = None
             start = time.time()
             while True:
@@ -109,13 +132,14 @@ class RvizView(unittest.TestCase):
                 img = read_ppm(ppm)
                 if last is not None:
                     changed = numpy.count_nonzero((img != last).any(axis=2)) / img[:, :, 0].size
-                    if changed <= SETTLED_FRACTION:
+                    if changed <= SETTLED_FRACTION and ready(img):
                         break
-                    self.assertLess(time.time() - start, WAIT_SETTLE_S, 'the picture does not settle')
+                    if time.time() - start > WAIT_SETTLE_S:
+                        screen.shot(path)
+                        self.fail('the picture does not settle with what it must show (%s)' % path)
                 last = img
             print('%s: settled after %.1f s' % (tag, time.time() - start))
-            if tag == 'model':
-                screen.shot(self.screenshot)
+            screen.shot(path)
             return img
         finally:
             stop(rviz)
@@ -138,15 +162,22 @@ class RvizView(unittest.TestCase):
                 yaml.safe_dump(cfg, f)
             screen = Screen()
             try:
-                bare = self.view(screen, without, tmp, 'bare')
-                drawn = self.view(screen, self.config, tmp, 'model')
+                bare = self.view(screen, without, tmp, 'bare', lambda img: view_area(img) is not None)
+
+                def model_drawn(img):
+                    area = view_area(img)
+                    return area is not None and shell_new(img, bare, area) >= SHELL_PIXELS_MIN
+                try:
+                    drawn = self.view(screen, self.config, tmp, 'model', model_drawn)
+                except AssertionError as e:
+                    raise AssertionError('the robot model is not drawn: %s' % e)
             finally:
                 screen.close()
-        new = (drawn != bare).any(axis=2)
-        shell = numpy.count_nonzero(new & shell_coloured(drawn))
-        stray = numpy.count_nonzero(~new & shell_coloured(drawn))
-        print('shell-coloured pixels: %d where the robot model is drawn, %d elsewhere' % (shell, stray))
-        self.assertGreaterEqual(shell, SHELL_PIXELS_MIN, 'the robot model is not drawn (%s)' % self.screenshot)
+        area = view_area(drawn)
+        print('shell-coloured pixels in the 3-D view: %d where the robot model is drawn, %d elsewhere' %
+              (shell_new(drawn, bare, area), numpy.count_nonzero(area & shell_coloured(drawn)) -
+               shell_new(drawn, bare, area)))
+        print('screenshot: %s' % self.screenshot)
 
 
 if __name__ == '__main__':
