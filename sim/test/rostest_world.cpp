@@ -13,7 +13,9 @@
 #include <std_srvs/Empty.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
+#include <sensor_msgs/JointState.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_net/records.h>
 
 #include <algorithm>
 #include <cmath>
@@ -274,11 +276,40 @@ TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
         infos.push_back(m);
         if (infos.size() > 5) infos.erase(infos.begin());
       });
-  // An image and the camera info of the same frame (same header).
+  // The head pitched down (as far as it goes) so that the eyes look at the floor ahead, and
+  // held there: the target goes again every 50 ms of wall time (the interface lets it lapse).
+  Robot r(nh, "vesk");
+  ros::Publisher joints = nh.advertise<sensor_msgs::JointState>("/vesk/control/kinematic_joints", 1);
+  ASSERT_TRUE(r.connected());
+  ASSERT_TRUE(spin_until([&] { return joints.getNumSubscribers() > 0; }));
+  constexpr double kPitch = 0.3;  // [rad] the head joint's upper limit (model.sdf)
+  ros::WallTime sent;
+  auto hold_head = [&] {
+    if (ros::WallTime::now() - sent < ros::WallDuration(0.05)) return;
+    sensor_msgs::JointState js;
+    js.position = {TICK_D_DEFAULT_TILT, TICK_D_DEFAULT_LIFT, 0.0, kPitch};
+    joints.publish(js);
+    sent = ros::WallTime::now();
+  };
+  // The head at rest at its target: 25 packages in a row within 5 mrad of it.
+  int steady = 0;
+  size_t seen = r.count();
   ASSERT_TRUE(spin_until([&] {
-    if (!image) return false;
+    hold_head();
+    for (; seen < r.count(); ++seen) {
+      const std::vector<double>& q = r.all()[seen].kinematic_joints.position;
+      steady = q.size() > 3 && std::fabs(q[3] - kPitch) < 0.005 ? steady + 1 : 0;
+    }
+    return steady >= 25;
+  }));
+  const ros::Time settled = r.last().header.stamp;
+  // An image and the camera info of the same frame (same stamp; roscpp numbers each topic's
+  // messages itself), made after that.
+  ASSERT_TRUE(spin_until([&] {
+    hold_head();
+    if (!image || image->header.stamp <= settled) return false;
     for (const auto& i : infos)
-      if (i->header.stamp == image->header.stamp && i->header.seq == image->header.seq) info = i;
+      if (i->header.stamp == image->header.stamp) info = i;
     return info != nullptr;
   }));
   EXPECT_EQ(image->header.frame_id, info->header.frame_id);
