@@ -1,12 +1,11 @@
 // gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
 #include <atomic>
 #include <cmath>
+#include <gazebo/rendering/Camera.hh>
+#include <gazebo/rendering/WideAngleCamera.hh>
 #include <iostream>
 #include <mutex>
 #include <sstream>
-
-#include <gazebo/rendering/Camera.hh>
-#include <gazebo/rendering/WideAngleCamera.hh>
 
 #include "vesk_gazebo/camera_model.h"
 #include "vesk_gazebo/image_resize.h"
@@ -164,8 +163,9 @@ void VESK_ModelPlugin::SetFrameCameraModel(sensors::CameraSensor* s, int stream,
     return;
   }
   const VESK_CAMERA_MODEL rendered = vesk_gazebo::RenderedCameraModel(lens, camera->HFOV().Radian(), w, h);
-  state.interf->set_camera_model(static_cast<unsigned>(stream),
-                                 vesk_gazebo::FrameCameraModel(rendered, w, h, h_fitted, frame.width, frame.height));
+  state.interf->set_camera_model(
+      static_cast<unsigned>(stream),
+      vesk_gazebo::FrameCameraModel(rendered, w, h, h_fitted, frame.width, frame.height));
 }
 
 void VESK_ModelPlugin::ApplyFrameCommand(const std::string& frame_text) {

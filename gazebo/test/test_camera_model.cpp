@@ -51,7 +51,8 @@ TEST(CameraModel, FrameModelFollowsTheResizeCropAndTrim) {
                         {CAMERA_LENS_PINHOLE, 640, 360, 480, 360},
                         {CAMERA_LENS_EQUIDISTANT, 640, 360, 320, 180},
                         {CAMERA_LENS_PINHOLE, 1280, 720, 320, 180}};
-  std::vector<unsigned char> resize_buf(vesk_gazebo::kFrameBufferBytes), crop_buf(vesk_gazebo::kFrameBufferBytes);
+  std::vector<unsigned char> resize_buf(vesk_gazebo::kFrameBufferBytes),
+      crop_buf(vesk_gazebo::kFrameBufferBytes);
   for (const Case& c : cases) {
     const VESK_CAMERA_MODEL rendered = RenderedCameraModel(c.lens, 1.6, c.w, c.h);
     const int factor = c.h / c.H0;

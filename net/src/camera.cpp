@@ -1,8 +1,7 @@
 // Camera, microphone and log streams.
+#include <sensor_msgs/distortion_models.h>
 #include <vesk_support/os.h>
 #include <vesk_support/qor.h>
-
-#include <sensor_msgs/distortion_models.h>
 
 #include <cmath>
 #include <cstring>

@@ -21,10 +21,9 @@ int main(int argc, char** argv) {
   std::vector<ros::Subscriber> subs;
   for (size_t i = 0; i < robots.size(); ++i) {
     for (const char* cam : {"caml", "camr", "overhead", "gaze"}) {
-      subs.push_back(nh.subscribe<sensor_msgs::Image>("/" + robots[i] + "/sensors/" + cam, 1,
-                                                      [&frames, i](const sensor_msgs::Image::ConstPtr&) {
-                                                        ++frames[i];
-                                                      }));
+      subs.push_back(nh.subscribe<sensor_msgs::Image>(
+          "/" + robots[i] + "/sensors/" + cam, 1,
+          [&frames, i](const sensor_msgs::Image::ConstPtr&) { ++frames[i]; }));
     }
   }
   ros::spin();

@@ -9,11 +9,11 @@
 #include <ros/ros.h>
 #include <sensor_msgs/CameraInfo.h>
 #include <sensor_msgs/Image.h>
+#include <sensor_msgs/JointState.h>
 #include <std_msgs/String.h>
 #include <std_srvs/Empty.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
-#include <sensor_msgs/JointState.h>
 #include <vesk2_msg/sensors_package.h>
 #include <vesk_net/records.h>
 
@@ -23,9 +23,8 @@
 #include <iostream>
 #include <mutex>
 
-#include "vesk_sim/sdf_world.h"
-
 #include "tick_clock.h"
+#include "vesk_sim/sdf_world.h"
 
 namespace {
 
@@ -219,7 +218,7 @@ TEST(CameraWatch, ACameraRendersOnlyWhileItsImagesAreWatched) {
   Robot r(nh, "vesk");
   ASSERT_TRUE(r.connected());
   ASSERT_TRUE(r.wait(5));
-  constexpr double kRate = 15.0;  // [frames/s] the eye streams' rate (config/simulation_parameters)
+  constexpr double kRate = 15.0;   // [frames/s] the eye streams' rate (config/simulation_parameters)
   constexpr double kWatchS = 2.0;  // [s] of simulation time watched
   // Three simulated seconds unwatched: a camera that kept rendering would have numbered 45
   // frames by then (the image's seq counts the camera's published frames).
@@ -238,7 +237,8 @@ TEST(CameraWatch, ACameraRendersOnlyWhileItsImagesAreWatched) {
   ASSERT_TRUE(spin_until([&] { return first.stamp.back() - first.stamp.front() >= ros::Duration(kWatchS); }));
   const double span = (first.stamp.back() - first.stamp.front()).toSec();
   const double rate = (first.seq.back() - first.seq.front()) / span;
-  EXPECT_NEAR(kRate, rate, 0.1 * kRate) << (first.seq.back() - first.seq.front()) << " frames in " << span << " s";
+  EXPECT_NEAR(kRate, rate, 0.1 * kRate)
+      << (first.seq.back() - first.seq.front()) << " frames in " << span << " s";
   // Unwatched again for two simulated seconds: no frames are made meanwhile.
   sub.shutdown();
   const uint32_t last_seq = first.seq.back();
@@ -318,7 +318,8 @@ TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
   const std::string optical = info->header.frame_id;
   const std::string prefix = optical.substr(0, optical.size() - std::string("head_caml_optical").size());
   ASSERT_TRUE(buffer.canTransform(optical, prefix + "map", image->header.stamp, ros::Duration(10.0)));
-  const geometry_msgs::TransformStamped t = buffer.lookupTransform(optical, prefix + "map", image->header.stamp);
+  const geometry_msgs::TransformStamped t =
+      buffer.lookupTransform(optical, prefix + "map", image->header.stamp);
   const vesk_sim::Pose cam_from_map(
       vesk_sim::Vec3(t.transform.translation.x, t.transform.translation.y, t.transform.translation.z),
       vesk_sim::Quat(t.transform.rotation.w, t.transform.rotation.x, t.transform.rotation.y,
@@ -327,7 +328,8 @@ TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
   ASSERT_TRUE(model.fromCameraInfo(info));
 
   const int w = static_cast<int>(image->width), h = static_cast<int>(image->height);
-  const vesk_sim::WorldDesc world = vesk_sim::load_world(ros::package::getPath("vesk_sim") + "/worlds/vesk_arena.world");
+  const vesk_sim::WorldDesc world =
+      vesk_sim::load_world(ros::package::getPath("vesk_sim") + "/worlds/vesk_arena.world");
   int boxes_seen = 0;
   double worst = 0.0;
   for (const vesk_sim::SceneBox& box : world.scene.boxes) {
@@ -370,12 +372,13 @@ TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
     const double area = (u1 - u0) * (v1 - v0);
     ASSERT_GT(pixels, 0.3 * area) << "box of colour " << box.colour.r << " " << box.colour.g << " "
                                   << box.colour.b << " not found where its corners project";
-    const double error = std::max({std::fabs(m_u0 - u0), std::fabs(m_u1 - u1), std::fabs(m_v0 - v0),
-                                   std::fabs(m_v1 - v1)});
+    const double error =
+        std::max({std::fabs(m_u0 - u0), std::fabs(m_u1 - u1), std::fabs(m_v0 - v0), std::fabs(m_v1 - v1)});
     std::cout << "camera model (" << info->distortion_model << ", fx " << info->K[0] << "): box of colour "
               << box.colour.r << " " << box.colour.g << " " << box.colour.b << ": corners project to u " << u0
               << " ... " << u1 << ", v " << v0 << " ... " << v1 << "; rendered u " << m_u0 << " ... " << m_u1
-              << ", v " << m_v0 << " ... " << m_v1 << "; projection error " << error << " pixels" << std::endl;
+              << ", v " << m_v0 << " ... " << m_v1 << "; projection error " << error << " pixels"
+              << std::endl;
     worst = std::max(worst, error);
   }
   ASSERT_GT(boxes_seen, 0) << "no coloured box of the world is in the eye camera's view";

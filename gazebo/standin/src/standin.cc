@@ -236,7 +236,9 @@ event::ConnectionPtr Sensor::ConnectUpdated(std::function<void()> _subscriber) {
   return updated.Connect(_subscriber);
 }
 
-CameraSensor::CameraSensor() : Sensor(IMAGE), camera(std::make_shared<rendering::Camera>()) { type = "camera"; }
+CameraSensor::CameraSensor() : Sensor(IMAGE), camera(std::make_shared<rendering::Camera>()) {
+  type = "camera";
+}
 CameraSensor::~CameraSensor() = default;
 
 WideAngleCameraSensor::WideAngleCameraSensor() {
