@@ -194,9 +194,18 @@ alone() {  # count, threads, watched (0/1)
   cpu_of["$n,$threads,$watched"]="$cpu"
   frames_of["$n,$threads,$watched"]="$frames"
   if [ "$watched" -eq 1 ]; then
-    local got
+    # The simulator's own figure counts the start, before the viewer is connected: the
+    # viewer's figure is taken while every camera is watched.
+    local got watched_rtf
     got="$(sed -n 's/^camera frames received: \([0-9]*\)$/\1/p' "$dir/watch.log" | tail -1)"
-    frames_of["$n,$threads,$watched"]="$frames (${got:-?} received)"
+    watched_rtf="$(sed -n 's/^all cameras watched .*(real-time factor \([0-9.e+-]*\))$/\1/p' "$dir/watch.log" | tail -1)"
+    frames_of["$n,$threads,$watched"]="$frames, ${got:-?} received"
+    if [ -z "$watched_rtf" ]; then
+      echo "  $n robot(s), threads=$threads: not every camera was watched (logs in $dir)"
+      failed=1
+      watched_rtf=0
+    fi
+    rtf_of["$n,$threads,$watched"]="$watched_rtf"
   fi
 }
 for n in $counts; do
@@ -206,13 +215,14 @@ for n in $counts; do
 done
 
 echo
-echo "simulator alone: real-time factor (camera frames rendered)"
-printf '%-8s %-8s %-28s %-34s %s\n' robots threads "cameras unwatched" "cameras watched" "unwatched / watched"
+echo "simulator alone: real-time factor (camera frames rendered, the light sensors' included; watched:"
+echo "the real-time factor while every camera was watched, and the frames the viewer received)"
+printf '%-8s %-8s %-24s %-34s %s\n' robots threads "cameras unwatched" "cameras watched" "unwatched / watched"
 for n in $counts; do
   for threads in 1 2; do
     awk -v n="$n" -v t="$threads" -v u="${rtf_of[$n,$threads,0]}" -v w="${rtf_of[$n,$threads,1]}" \
       -v fu="${frames_of[$n,$threads,0]}" -v fw="${frames_of[$n,$threads,1]}" 'BEGIN {
-        printf "%-8d %-8d %-28s %-34s %s\n", n, t, sprintf("%.2f (%s)", u, fu), sprintf("%.2f (%s)", w, fw),
+        printf "%-8d %-8d %-24s %-34s %s\n", n, t, sprintf("%.2f (%s)", u, fu), sprintf("%.2f (%s)", w, fw),
           (w > 0 ? sprintf("%.2f", u / w) : "-") }'
   done
 done
