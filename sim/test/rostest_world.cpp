@@ -22,6 +22,7 @@
 #include <deque>
 #include <iostream>
 #include <mutex>
+#include <opencv2/calib3d.hpp>
 
 #include "tick_clock.h"
 #include "vesk_sim/sdf_world.h"
@@ -259,6 +260,24 @@ bool has_hue(const uint8_t* px, const vesk_sim::Rgb& c) {
          std::fabs(px[2] / sum - c.b / csum) < 0.08;
 }
 
+// The pixel of the raw image where a point (optical frame) appears, by image_geometry; an
+// image_geometry without the "equidistant" model (Debian 11's) is stood in for by OpenCV's
+// fisheye projection, which is what newer image_geometry uses for it.
+cv::Point2d raw_pixel(const image_geometry::PinholeCameraModel& model, const sensor_msgs::CameraInfo& info,
+                      const cv::Point3d& p) {
+  try {
+    return model.unrectifyPoint(model.project3dToPixel(p));
+  } catch (const image_geometry::Exception&) {
+    if (info.distortion_model != "equidistant") throw;
+  }
+  const cv::Matx33d K(info.K.data());
+  std::vector<double> D(info.D.begin(), info.D.end());
+  std::vector<cv::Point3d> in{p};
+  std::vector<cv::Point2d> out;
+  cv::fisheye::projectPoints(in, out, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), K, D);
+  return out.at(0);
+}
+
 // The eye camera's model projects the corners of the world's coloured boxes (from the world
 // file, through tf from the map frame to the camera's optical frame) onto the box as the
 // simulator rendered it: the extreme corners in u and v lie where the box's pixels end.
@@ -347,7 +366,7 @@ TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
         in_view = false;
         break;
       }
-      const cv::Point2d uv = model.unrectifyPoint(model.project3dToPixel(cv::Point3d(p.x, p.y, p.z)));
+      const cv::Point2d uv = raw_pixel(model, *info, cv::Point3d(p.x, p.y, p.z));
       u0 = std::min(u0, uv.x);
       u1 = std::max(u1, uv.x);
       v0 = std::min(v0, uv.y);
