@@ -200,33 +200,46 @@ S* VESK_ModelPlugin::DiscoverSensor(const std::string& name, const std::string& 
 }
 
 void VESK_ModelPlugin::ApplyCameraRates() {
-  sensors::CameraSensor* cams[4] = {state.sensor.eye_l, state.sensor.eye_r, state.sensor.overhead,
-                                    state.sensor.gaze};
-  const int stream_of[4] = {0, 1, 0, 0};
   // A rate outside the bounds a camera can deliver (a frame specification accepts any number)
   // is no frame rate: Gazebo would render such a camera at every physics step, or put its
   // next frame out of reach. The cameras of that stream stay off instead; rates above the
   // maximum run at the maximum.
-  bool usable[2];
   for (int s = 0; s < 2; ++s) {
     const float rate = platform_pars.stream[s].stream_rate;
-    usable[s] = rate == 0.0f || (rate >= STREAM_RATE_MIN && std::isfinite(rate));
-    if (!usable[s] && verbosity > 0) {
+    stream_rate_usable[s] = rate == 0.0f || (rate >= STREAM_RATE_MIN && std::isfinite(rate));
+    if (!stream_rate_usable[s] && verbosity > 0) {
       std::ostringstream msg;
       msg << "camera stream " << s << " rate " << rate << " is not a frame rate (its cameras are turned off)";
       os::warn(msg.str());
     }
   }
+  ActivateCameras();
+}
+
+void VESK_ModelPlugin::ActivateCameras() {
+  sensors::CameraSensor* cams[4] = {state.sensor.eye_l, state.sensor.eye_r, state.sensor.overhead,
+                                    state.sensor.gaze};
+  const int stream_of[4] = {0, 1, 0, 0};
   for (int i = 0; i < 4; ++i) {
     if (!cams[i]) continue;
     const float rate = std::min(platform_pars.stream[stream_of[i]].stream_rate, STREAM_RATE_MAX);
-    if (rate != 0.0f && usable[stream_of[i]]) {
+    if (rate != 0.0f && stream_rate_usable[stream_of[i]]) {
       cams[i]->SetUpdateRate(rate);
-      cams[i]->SetActive(true);
+      cams[i]->SetActive(stream_watched[i]);
     } else {
       cams[i]->SetActive(false);
     }
   }
+}
+
+void VESK_ModelPlugin::WatchCameras() {
+  bool changed = false;
+  for (unsigned i = 0; i < 4; ++i) {
+    const bool watched = state.interf->stream_watched(i);
+    changed = changed || watched != stream_watched[i];
+    stream_watched[i] = watched;
+  }
+  if (changed) ActivateCameras();
 }
 
 void VESK_ModelPlugin::Load(physics::ModelPtr _model, sdf::ElementPtr _sdf) {

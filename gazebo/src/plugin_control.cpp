@@ -180,6 +180,7 @@ void VESK_ModelPlugin::OnTick() {
     if (cmd.compare(0, 6, "frame=") != 0 || cmd.size() < 6) continue;
     ApplyFrameCommand(cmd.substr(6));
   }
+  WatchCameras();
 
   SetPositions(d);
   os::ScopedLock lock(pars_lock);

@@ -1,10 +1,13 @@
 // gazebo::VESK_ModelPlugin: sensor callbacks and camera frames.
 #include <atomic>
 #include <cmath>
+#include <gazebo/rendering/Camera.hh>
+#include <gazebo/rendering/WideAngleCamera.hh>
 #include <iostream>
 #include <mutex>
 #include <sstream>
 
+#include "vesk_gazebo/camera_model.h"
 #include "vesk_gazebo/image_resize.h"
 #include "vesk_gazebo/model_plugin.h"
 #include "vesk_gazebo/sensor_coding.h"
@@ -89,6 +92,7 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
                                                  vesk_gazebo::kFrameBufferBytes);
     if (p) problem = p;
   }
+  const int h_rendered = img.height, w_rendered = img.width;
   try {
     if (problem.empty() && (stream == 0 || stream == 1)) {
       unsigned char* resize_buf = state.frame_buffer[stream];
@@ -105,6 +109,7 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
         if (reported) reported_resize[stream] = true;
       }
     }
+    const int h_fitted = img.height;
     img = vesk_gazebo::TrimFrame(img);
     if (problem.empty() && (img.width > 0xffff || img.height > 0xffff))
       problem = "camera frame too large to publish";
@@ -119,6 +124,7 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
       frame.clock = stamp;
       frame.size = FRAME_HEADER_BYTES + static_cast<uint32_t>(img.width) * img.height * 3;
       frame.data = img.data;
+      SetFrameCameraModel(s, stream, w_rendered, h_rendered, h_fitted, img);
       state.interf->publish_frame(&frame);
     }
   } catch (const std::exception& e) {
@@ -136,6 +142,30 @@ void VESK_ModelPlugin::PublishCameraFrame(sensors::CameraSensor* s, int stream) 
     msg << "); further frames dropped the same way are not reported";
     os::warn(msg.str());
   }
+}
+
+void VESK_ModelPlugin::SetFrameCameraModel(sensors::CameraSensor* s, int stream, int w, int h, int h_fitted,
+                                           const vesk_gazebo::FrameImage& frame) {
+  // The camera exists once the sensor is initialised (in Gazebo, after the plug-in's Load).
+  const rendering::Camera* camera = s->Camera().get();
+  CameraLensModel lens = CAMERA_LENS_PINHOLE;
+  bool known = camera != nullptr;
+  std::string type = "gnomonical";
+  if (const auto* wide = dynamic_cast<const rendering::WideAngleCamera*>(camera)) {
+    const rendering::CameraLens* l = wide->Lens();
+    type = l ? l->Type() : "none";
+    known = l && vesk_gazebo::LensOfType(type, l->ScaleToHFOV(), &lens);
+  }
+  if (!known) {
+    if (!lens_told[stream].exchange(true) && verbosity > 0)
+      os::warn("camera of stream " + std::to_string(stream) + ": lens \"" + type +
+               "\" has no camera model; its images go without camera info");
+    return;
+  }
+  const VESK_CAMERA_MODEL rendered = vesk_gazebo::RenderedCameraModel(lens, camera->HFOV().Radian(), w, h);
+  state.interf->set_camera_model(
+      static_cast<unsigned>(stream),
+      vesk_gazebo::FrameCameraModel(rendered, w, h, h_fitted, frame.width, frame.height));
 }
 
 void VESK_ModelPlugin::ApplyFrameCommand(const std::string& frame_text) {

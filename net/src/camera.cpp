@@ -1,7 +1,9 @@
 // Camera, microphone and log streams.
+#include <sensor_msgs/distortion_models.h>
 #include <vesk_support/os.h>
 #include <vesk_support/qor.h>
 
+#include <cmath>
 #include <cstring>
 #include <iostream>
 
@@ -34,7 +36,34 @@ void Output::Camera::advertise(ros::NodeHandle& nh, const std::string& root) {
   } else {
     transport.reset(new image_transport::ImageTransport(nh));
     pub_raw = transport->advertise(base, 1, false);
+    // The simulated camera's projection (set_camera_model) goes beside the image.
+    pub_info = nh.advertise<sensor_msgs::CameraInfo>(base + "/camera_info", 1);
   }
+}
+
+bool Output::Camera::watched() const {
+  if (!initialised) return false;
+  const uint32_t images = raw ? pub_raw.getNumSubscribers() : pub_compressed.getNumSubscribers();
+  return images + pub_info.getNumSubscribers() > 0;
+}
+
+void Output::Camera::publish_model_info(const std_msgs::Header& header, unsigned width, unsigned height) {
+  if (!has_model || !pub_info) return;
+  info.header.seq = header.seq;
+  info.header.stamp = header.stamp;
+  info.header.frame_id = optical;
+  info.width = width;
+  info.height = height;
+  const bool fisheye = model.lens == CAMERA_LENS_EQUIDISTANT;
+  info.distortion_model =
+      fisheye ? sensor_msgs::distortion_models::EQUIDISTANT : sensor_msgs::distortion_models::PLUMB_BOB;
+  info.D.assign(fisheye ? 4 : 5, 0.0);
+  info.K = {model.fx, 0.0, model.cx, 0.0, model.fy, model.cy, 0.0, 0.0, 1.0};
+  info.R = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+  info.P = {model.fx, 0.0, model.cx, 0.0, 0.0, model.fy, model.cy, 0.0, 0.0, 0.0, 1.0, 0.0};
+  info.binning_x = info.binning_y = 0;
+  info.roi = sensor_msgs::RegionOfInterest();
+  pub_info.publish(info);
 }
 
 void Output::Camera::publish_camera_info(const std_msgs::Header& header, unsigned width, unsigned height) {
@@ -103,6 +132,7 @@ void VESK_NET_INTERF_ROS::publish_frame(const VESK_MSG_FRAME* frame) {
     if (bytes > 0) std::memcpy(im.data.data(), frame->data, bytes);
     cam.pub_raw.publish(im);
     cam.publish_camera_info(im.header, frame->width, frame->height);
+    cam.publish_model_info(im.header, frame->width, frame->height);
   }
 
   if ((frame->flags & FRAME_FLAG_JPEG) && !cam.raw) {
@@ -119,6 +149,22 @@ void VESK_NET_INTERF_ROS::publish_frame(const VESK_MSG_FRAME* frame) {
     cam.pub_compressed.publish(im);
     cam.publish_camera_info(im.header, frame->width, frame->height);
   }
+}
+
+bool VESK_NET_INTERF_ROS::stream_watched(unsigned stream_index) const {
+  return stream_index < CAMERA_COUNT && output_.camera[stream_index].watched();
+}
+
+void VESK_NET_INTERF_ROS::set_camera_model(unsigned stream_index, const VESK_CAMERA_MODEL& model) {
+  if (stream_index >= CAMERA_COUNT) return;
+  Output::Camera& cam = output_.camera[stream_index];
+  if (!cam.raw) return;
+  const bool finite = std::isfinite(model.fx) && std::isfinite(model.fy) && std::isfinite(model.cx) &&
+                      std::isfinite(model.cy) && model.fx > 0.0 && model.fy > 0.0;
+  // A projection that is not one is ignored: the last good one stays in use.
+  if (!finite || (model.lens != CAMERA_LENS_PINHOLE && model.lens != CAMERA_LENS_EQUIDISTANT)) return;
+  cam.model = model;
+  cam.has_model = true;
 }
 
 void VESK_NET_INTERF_ROS::publish_mics(const MICS_ALL* mics) {

@@ -95,6 +95,14 @@ void VESK_NET_INTERF::publish_frame(const VESK_MSG_FRAME* frame) {
   if (ros_ != nullptr && frame != nullptr) ros_->publish_frame(frame);
 }
 
+bool VESK_NET_INTERF::stream_watched(unsigned stream_index) const {
+  return ros_ != nullptr && ros_->stream_watched(stream_index);
+}
+
+void VESK_NET_INTERF::set_camera_model(unsigned stream_index, const VESK_CAMERA_MODEL& model) {
+  if (ros_ != nullptr) ros_->set_camera_model(stream_index, model);
+}
+
 void VESK_NET_INTERF::publish_mics(const MICS_ALL* mics) {
   if (ros_ != nullptr && mics != nullptr) ros_->publish_mics(mics);
 }

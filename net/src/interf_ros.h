@@ -62,6 +62,8 @@ struct Output {
     bool initialised = false;
     bool raw = false;
     bool has_info = false;
+    bool has_model = false;   // raw mode: a projection was set, camera info follows each image
+    VESK_CAMERA_MODEL model;  // raw mode: the projection of the next frames
     std::string name;
     std::string topic;    // "sensors/" + name
     std::string optical;  // frame prefix + "head_" + name + "_optical"
@@ -79,6 +81,9 @@ struct Output {
               const std::string& frame_prefix);
     void advertise(ros::NodeHandle& nh, const std::string& root);
     void publish_camera_info(const std_msgs::Header& header, unsigned width, unsigned height);
+    // Raw mode: the camera info of `model` for this header and size.
+    void publish_model_info(const std_msgs::Header& header, unsigned width, unsigned height);
+    bool watched() const;
   };
 
   // Frame ids of the messages are `frame_prefix` + the frame's name.
@@ -136,6 +141,8 @@ class VESK_NET_INTERF_ROS {
   VESK_TICK_D* exchange(const VESK_TICK_U& u);
   VESK_STREAM_PACKET* receive();
   void publish_frame(const VESK_MSG_FRAME* frame);
+  bool stream_watched(unsigned stream_index) const;
+  void set_camera_model(unsigned stream_index, const VESK_CAMERA_MODEL& model);
   void publish_mics(const MICS_ALL* mics);
   void publish_log(const unsigned char* text, unsigned length);
 

@@ -71,6 +71,51 @@ TEST(Cameras, RawFrameInSimulation) {
   EXPECT_TRUE(info.got.empty());
 }
 
+// A raw camera is watched while its image or its camera info has a subscriber; with a
+// projection set, each raw image is followed by its camera info under the same header.
+TEST(Cameras, RawCameraWatchAndCameraModel) {
+  Robot r(NET_FLAG_SIM);
+  EXPECT_FALSE(r.interf->stream_watched(1));
+  EXPECT_FALSE(r.interf->stream_watched(4));
+  std::vector<uint8_t> pixels(64 * 36 * 3, 5);
+  VESK_MSG_FRAME f = make_frame(1, FRAME_FLAG_RAW, 64, 36, pixels, 40 + 64 * 36 * 3);
+  {
+    Collector<sensor_msgs::CameraInfo> info(test_nh(), r.topic("sensors/camr/camera_info"));
+    ASSERT_TRUE(info.connected());
+    ASSERT_TRUE(wait_until([&] { return r.interf->stream_watched(1); }));
+    EXPECT_FALSE(r.interf->stream_watched(0));
+    Collector<sensor_msgs::Image> img(test_nh(), r.topic("sensors/camr"));
+    ASSERT_TRUE(img.connected());
+    VESK_CAMERA_MODEL m;
+    m.lens = CAMERA_LENS_EQUIDISTANT;
+    m.fx = m.fy = 29.0;
+    m.cx = 31.5;
+    m.cy = 17.5;
+    r.interf->set_camera_model(1, m);
+    r.interf->publish_frame(&f);
+    ASSERT_TRUE(wait_until([&] { return !img.got.empty() && !info.got.empty(); }));
+    const sensor_msgs::CameraInfo& ci = info.last();
+    EXPECT_EQ(ci.header.stamp, img.last().header.stamp);
+    EXPECT_EQ(ci.header.seq, img.last().header.seq);
+    EXPECT_EQ(ci.header.frame_id, "head_camr_optical");
+    EXPECT_EQ(ci.width, 64u);
+    EXPECT_EQ(ci.height, 36u);
+    EXPECT_EQ(ci.distortion_model, "equidistant");
+    EXPECT_EQ(ci.D, std::vector<double>(4, 0.0));
+    const boost::array<double, 9> K = {29.0, 0.0, 31.5, 0.0, 29.0, 17.5, 0.0, 0.0, 1.0};
+    EXPECT_EQ(ci.K, K);
+    EXPECT_EQ(ci.P[0], 29.0);
+    EXPECT_EQ(ci.P[6], 17.5);
+    // A projection that is not one leaves the last good one in use.
+    m.fx = std::nan("");
+    r.interf->set_camera_model(1, m);
+    r.interf->publish_frame(&f);
+    ASSERT_TRUE(wait_until([&] { return info.got.size() >= 2; }));
+    EXPECT_EQ(info.last().K, K);
+  }
+  EXPECT_TRUE(wait_until([&] { return !r.interf->stream_watched(1); }));
+}
+
 TEST(Cameras, JpegFrameWithCameraInfo) {
   Robot r(0);
   Collector<sensor_msgs::CompressedImage> img(test_nh(), r.topic("sensors/caml/compressed"));

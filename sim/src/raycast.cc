@@ -41,6 +41,15 @@ double ray_scene(const Scene& scene, const Vec3& origin, const Vec3& dir, double
 
 double sonar_range(const Scene& scene, const Pose& pose, const Vec3& axis, double min_range, double max_range,
                    double radius, int skip_owner) {
+  // Only the boxes whose bounding sphere reaches within max_range of the sensor can echo:
+  // the rays are cast against those alone (the same ranges, for far fewer tests).
+  thread_local Scene near;
+  near.boxes.clear();
+  for (const SceneBox& box : scene.boxes) {
+    if (box.owner != kOwnerWorld && box.owner == skip_owner) continue;
+    if ((box.pose.pos - pose.pos).norm() - box.half.norm() > max_range) continue;
+    near.boxes.push_back(box);
+  }
   const double half_angle = std::atan2(radius, max_range);
   // Two unit vectors across the axis.
   const Vec3 a = axis.normalized();
@@ -53,7 +62,7 @@ double sonar_range(const Scene& scene, const Pose& pose, const Vec3& axis, doubl
     // `azimuth`.
     const Vec3 local =
         a * std::cos(elevation) + (u * std::cos(azimuth) + v * std::sin(azimuth)) * std::sin(elevation);
-    const double t = ray_scene(scene, pose.pos, pose.rot.rotate(local), max_range, skip_owner);
+    const double t = ray_scene(near, pose.pos, pose.rot.rotate(local), max_range, skip_owner);
     if (t >= 0.0 && (best < 0.0 || t < best)) best = t;
   };
   cast(0.0, 0.0);

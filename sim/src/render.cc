@@ -106,7 +106,22 @@ void Renderer::render(const Scene& scene, const CameraSpec& cam, uint8_t* rgb) {
   static const int kFaces[6][4] = {{1, 3, 7, 5}, {0, 4, 6, 2}, {2, 6, 7, 3},
                                    {0, 1, 5, 4}, {4, 5, 7, 6}, {0, 2, 3, 1}};
   static const double kNormals[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  // A box whose bounding sphere lies wholly outside the view (behind the near plane, beyond
+  // the far one, or beyond a side of the view) covers no pixel centre: it is skipped before
+  // its corners are made. Planes through the eye, normals pointing out of the view.
+  const double tan_h = 0.5 * w / focal, tan_v = 0.5 * h / focal;
+  const Vec3 side_planes[4] = {Vec3(-tan_h, 1.0, 0.0).normalized(), Vec3(-tan_h, -1.0, 0.0).normalized(),
+                               Vec3(-tan_v, 0.0, 1.0).normalized(), Vec3(-tan_v, 0.0, -1.0).normalized()};
+  auto outside_view = [&](const SceneBox& box) {
+    const Vec3 c = world_to_cam.transform(box.pose.pos);
+    const double r = box.half.norm();
+    if (c.x + r < cam.near_clip || c.x - r > cam.far_clip) return true;
+    for (const Vec3& n : side_planes)
+      if (n.dot(c) > r) return true;
+    return false;
+  };
   for (const SceneBox& box : scene.boxes) {
+    if (outside_view(box)) continue;
     if (box_contains(box, cam.pose.pos)) continue;
     std::array<Vec3, 8> world;
     for (int k = 0; k < 8; ++k) {

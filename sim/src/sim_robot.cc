@@ -119,12 +119,16 @@ double SimRobot::lowest_point(const LinkDesc& link) {
   return lowest;
 }
 
+double drawn_hfov(const SensorDesc& d) { return std::min(d.hfov, 2.6); }
+
 void SimRobot::add_sensor(const SensorDesc& d) {
   SimSensor s;
   s.desc = d;
   const physics::LinkPtr& link = links_[d.link];
   if (d.type == "camera" || d.type == "wideanglecamera") {
     s.camera = gazebo_standin::AddCameraSensor(link, d.name, d.width, d.height, d.update_rate, d.type);
+    // What is drawn: a pinhole, a wide-angle lens included (see drawn_hfov).
+    gazebo_standin::SetCameraLens(s.camera, drawn_hfov(d), "gnomonical", true);
     s.sensor = s.camera;
   } else if (d.type == "imu") {
     s.imu = gazebo_standin::AddImuSensor(link, d.name, d.update_rate);

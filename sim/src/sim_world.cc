@@ -204,7 +204,7 @@ void SimWorld::physics(double dt) {
 CameraSpec SimWorld::camera_spec(const SimSensor& s, const Pose& pose) const {
   CameraSpec cam;
   cam.pose = pose;
-  cam.hfov = std::min(s.desc.hfov, 2.6);  // pinhole: wide-angle lenses are drawn at most this wide
+  cam.hfov = drawn_hfov(s.desc);
   cam.width = s.desc.width;
   cam.height = s.desc.height;
   cam.near_clip = s.desc.near_clip;

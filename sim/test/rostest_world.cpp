@@ -4,19 +4,28 @@
 // robots' own ticks.
 #include <geometry_msgs/TwistStamped.h>
 #include <gtest/gtest.h>
+#include <image_geometry/pinhole_camera_model.h>
+#include <ros/package.h>
 #include <ros/ros.h>
+#include <sensor_msgs/CameraInfo.h>
 #include <sensor_msgs/Image.h>
+#include <sensor_msgs/JointState.h>
 #include <std_msgs/String.h>
 #include <std_srvs/Empty.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
 #include <vesk2_msg/sensors_package.h>
+#include <vesk_net/records.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
+#include <iostream>
 #include <mutex>
+#include <opencv2/calib3d.hpp>
 
 #include "tick_clock.h"
+#include "vesk_sim/sdf_world.h"
 
 namespace {
 
@@ -188,6 +197,212 @@ TEST(WorldReset, StopsTheRobotAndRestartsTheTickClock) {
   EXPECT_NEAR(end.wheel_speed_opto.data.at(0), 0.0f, 1e-6);
   EXPECT_NEAR(end.wheel_speed_opto.data.at(1), 0.0f, 1e-6);
   EXPECT_NEAR(end.body_pose.x, r.all()[r.count() - 25].body_pose.x, 1e-5);
+}
+
+// The frames of one camera as they arrive: sequence numbers and stamps.
+struct FrameLog {
+  std::vector<uint32_t> seq;
+  std::vector<ros::Time> stamp;
+  void on_image(const sensor_msgs::Image::ConstPtr& m) {
+    seq.push_back(m->header.seq);
+    stamp.push_back(m->header.stamp);
+  }
+};
+
+// Spins until simulation time has passed `t` (false after kWaitS of wall time).
+bool sim_time_past(const ros::Time& t) {
+  return spin_until([&] { return ros::Time::now() > t; });
+}
+
+TEST(CameraWatch, ACameraRendersOnlyWhileItsImagesAreWatched) {
+  ros::NodeHandle nh;
+  Robot r(nh, "vesk");
+  ASSERT_TRUE(r.connected());
+  ASSERT_TRUE(r.wait(5));
+  constexpr double kRate = 15.0;   // [frames/s] the eye streams' rate (config/simulation_parameters)
+  constexpr double kWatchS = 2.0;  // [s] of simulation time watched
+  // Three simulated seconds unwatched: a camera that kept rendering would have numbered 45
+  // frames by then (the image's seq counts the camera's published frames).
+  ASSERT_TRUE(sim_time_past(ros::Time(3.0)));
+  FrameLog first;
+  ros::Subscriber sub = nh.subscribe<sensor_msgs::Image>(
+      "/vesk/sensors/caml", 100, [&](const sensor_msgs::Image::ConstPtr& m) { first.on_image(m); });
+  ASSERT_TRUE(spin_until([&] { return sub.getNumPublishers() > 0; }));
+  const ros::Time subscribed = ros::Time::now();
+  ASSERT_TRUE(spin_until([&] { return !first.seq.empty(); }));
+  // The first frame within one camera period of the subscription.
+  EXPECT_LE((first.stamp.front() - subscribed).toSec(), 1.0 / kRate + 1e-6);
+  EXPECT_LT(first.seq.front(), 0.5 * 3.0 * kRate) << "the camera rendered while nobody watched";
+  // Then at the camera's rate.
+  ASSERT_TRUE(sim_time_past(first.stamp.front() + ros::Duration(kWatchS)));
+  ASSERT_TRUE(spin_until([&] { return first.stamp.back() - first.stamp.front() >= ros::Duration(kWatchS); }));
+  const double span = (first.stamp.back() - first.stamp.front()).toSec();
+  const double rate = (first.seq.back() - first.seq.front()) / span;
+  EXPECT_NEAR(kRate, rate, 0.1 * kRate)
+      << (first.seq.back() - first.seq.front()) << " frames in " << span << " s";
+  // Unwatched again for two simulated seconds: no frames are made meanwhile.
+  sub.shutdown();
+  const uint32_t last_seq = first.seq.back();
+  ASSERT_TRUE(sim_time_past(ros::Time::now() + ros::Duration(2.0)));
+  FrameLog again;
+  sub = nh.subscribe<sensor_msgs::Image>("/vesk/sensors/caml", 100,
+                                         [&](const sensor_msgs::Image::ConstPtr& m) { again.on_image(m); });
+  ASSERT_TRUE(spin_until([&] { return !again.seq.empty(); }));
+  EXPECT_LE(again.seq.front() - last_seq, 5u) << "the camera rendered while nobody watched";
+}
+
+// True when the pixel has the hue of `c` (its share of each channel), whatever its lighting.
+bool has_hue(const uint8_t* px, const vesk_sim::Rgb& c) {
+  const double sum = px[0] + px[1] + px[2];
+  const double csum = c.r + c.g + c.b;
+  if (sum < 30.0 || !(csum > 0.0)) return false;
+  return std::fabs(px[0] / sum - c.r / csum) < 0.08 && std::fabs(px[1] / sum - c.g / csum) < 0.08 &&
+         std::fabs(px[2] / sum - c.b / csum) < 0.08;
+}
+
+// The pixel of the raw image where a point (optical frame) appears, by image_geometry; an
+// image_geometry without the "equidistant" model (Debian 11's) is stood in for by OpenCV's
+// fisheye projection, which is what newer image_geometry uses for it.
+cv::Point2d raw_pixel(const image_geometry::PinholeCameraModel& model, const sensor_msgs::CameraInfo& info,
+                      const cv::Point3d& p) {
+  try {
+    return model.unrectifyPoint(model.project3dToPixel(p));
+  } catch (const image_geometry::Exception&) {
+    if (info.distortion_model != "equidistant") throw;
+  }
+  const cv::Matx33d K(info.K.data());
+  std::vector<double> D(info.D.begin(), info.D.end());
+  std::vector<cv::Point3d> in{p};
+  std::vector<cv::Point2d> out;
+  cv::fisheye::projectPoints(in, out, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), K, D);
+  return out.at(0);
+}
+
+// The eye camera's model projects the corners of the world's coloured boxes (from the world
+// file, through tf from the map frame to the camera's optical frame) onto the box as the
+// simulator rendered it: the extreme corners in u and v lie where the box's pixels end.
+TEST(CameraModel, CameraInfoProjectsTheWorldsBoxesOntoTheirImage) {
+  ros::NodeHandle nh;
+  tf2_ros::Buffer buffer;
+  tf2_ros::TransformListener listener(buffer);
+  sensor_msgs::Image::ConstPtr image;
+  sensor_msgs::CameraInfo::ConstPtr info;
+  std::vector<sensor_msgs::CameraInfo::ConstPtr> infos;
+  ros::Subscriber sub_image = nh.subscribe<sensor_msgs::Image>(
+      "/vesk/sensors/caml", 5, [&](const sensor_msgs::Image::ConstPtr& m) { image = m; });
+  ros::Subscriber sub_info = nh.subscribe<sensor_msgs::CameraInfo>(
+      "/vesk/sensors/caml/camera_info", 5, [&](const sensor_msgs::CameraInfo::ConstPtr& m) {
+        infos.push_back(m);
+        if (infos.size() > 5) infos.erase(infos.begin());
+      });
+  // The head pitched down (as far as it goes) so that the eyes look at the floor ahead, and
+  // held there: the target goes again every 50 ms of wall time (the interface lets it lapse).
+  Robot r(nh, "vesk");
+  ros::Publisher joints = nh.advertise<sensor_msgs::JointState>("/vesk/control/kinematic_joints", 1);
+  ASSERT_TRUE(r.connected());
+  ASSERT_TRUE(spin_until([&] { return joints.getNumSubscribers() > 0; }));
+  constexpr double kPitch = 0.3;  // [rad] the head joint's upper limit (model.sdf)
+  ros::WallTime sent;
+  auto hold_head = [&] {
+    if (ros::WallTime::now() - sent < ros::WallDuration(0.05)) return;
+    sensor_msgs::JointState js;
+    js.position = {TICK_D_DEFAULT_TILT, TICK_D_DEFAULT_LIFT, 0.0, kPitch};
+    joints.publish(js);
+    sent = ros::WallTime::now();
+  };
+  // The head at rest at its target: 25 packages in a row within 5 mrad of it.
+  int steady = 0;
+  size_t seen = r.count();
+  ASSERT_TRUE(spin_until([&] {
+    hold_head();
+    for (; seen < r.count(); ++seen) {
+      const std::vector<double>& q = r.all()[seen].kinematic_joints.position;
+      steady = q.size() > 3 && std::fabs(q[3] - kPitch) < 0.005 ? steady + 1 : 0;
+    }
+    return steady >= 25;
+  }));
+  const ros::Time settled = r.last().header.stamp;
+  // An image and the camera info of the same frame (same stamp; roscpp numbers each topic's
+  // messages itself), made after that.
+  ASSERT_TRUE(spin_until([&] {
+    hold_head();
+    if (!image || image->header.stamp <= settled) return false;
+    for (const auto& i : infos)
+      if (i->header.stamp == image->header.stamp) info = i;
+    return info != nullptr;
+  }));
+  EXPECT_EQ(image->header.frame_id, info->header.frame_id);
+  EXPECT_EQ(image->width, info->width);
+  EXPECT_EQ(image->height, info->height);
+  const std::string optical = info->header.frame_id;
+  const std::string prefix = optical.substr(0, optical.size() - std::string("head_caml_optical").size());
+  ASSERT_TRUE(buffer.canTransform(optical, prefix + "map", image->header.stamp, ros::Duration(10.0)));
+  const geometry_msgs::TransformStamped t =
+      buffer.lookupTransform(optical, prefix + "map", image->header.stamp);
+  const vesk_sim::Pose cam_from_map(
+      vesk_sim::Vec3(t.transform.translation.x, t.transform.translation.y, t.transform.translation.z),
+      vesk_sim::Quat(t.transform.rotation.w, t.transform.rotation.x, t.transform.rotation.y,
+                     t.transform.rotation.z));
+  image_geometry::PinholeCameraModel model;
+  ASSERT_TRUE(model.fromCameraInfo(info));
+
+  const int w = static_cast<int>(image->width), h = static_cast<int>(image->height);
+  const vesk_sim::WorldDesc world =
+      vesk_sim::load_world(ros::package::getPath("vesk_sim") + "/worlds/vesk_arena.world");
+  int boxes_seen = 0;
+  double worst = 0.0;
+  for (const vesk_sim::SceneBox& box : world.scene.boxes) {
+    const float hi = std::max({box.colour.r, box.colour.g, box.colour.b});
+    const float lo = std::min({box.colour.r, box.colour.g, box.colour.b});
+    if (hi - lo < 0.5f) continue;  // grey walls, the floor and the table: not told apart by hue
+    // The corners in the image; boxes not wholly in view (with a margin) are not measured.
+    double u0 = 1e9, u1 = -1e9, v0 = 1e9, v1 = -1e9;
+    bool in_view = true;
+    for (int k = 0; k < 8; ++k) {
+      const vesk_sim::Vec3 local((k & 1) ? box.half.x : -box.half.x, (k & 2) ? box.half.y : -box.half.y,
+                                 (k & 4) ? box.half.z : -box.half.z);
+      const vesk_sim::Vec3 p = cam_from_map.transform(box.pose.transform(local));
+      if (p.z < 0.05) {
+        in_view = false;
+        break;
+      }
+      const cv::Point2d uv = raw_pixel(model, *info, cv::Point3d(p.x, p.y, p.z));
+      u0 = std::min(u0, uv.x);
+      u1 = std::max(u1, uv.x);
+      v0 = std::min(v0, uv.y);
+      v1 = std::max(v1, uv.y);
+    }
+    constexpr double kMargin = 8.0;  // [pixels]
+    if (!in_view || u0 < kMargin || v0 < kMargin || u1 > w - 1 - kMargin || v1 > h - 1 - kMargin) continue;
+    // The box's pixels near where its corners fall.
+    double m_u0 = 1e9, m_u1 = -1e9, m_v0 = 1e9, m_v1 = -1e9;
+    int pixels = 0;
+    for (int v = static_cast<int>(v0 - kMargin); v <= static_cast<int>(v1 + kMargin); ++v) {
+      for (int u = static_cast<int>(u0 - kMargin); u <= static_cast<int>(u1 + kMargin); ++u) {
+        if (!has_hue(&image->data[static_cast<size_t>(v) * image->step + 3 * u], box.colour)) continue;
+        ++pixels;
+        m_u0 = std::min<double>(m_u0, u);
+        m_u1 = std::max<double>(m_u1, u);
+        m_v0 = std::min<double>(m_v0, v);
+        m_v1 = std::max<double>(m_v1, v);
+      }
+    }
+    ++boxes_seen;
+    const double area = (u1 - u0) * (v1 - v0);
+    ASSERT_GT(pixels, 0.3 * area) << "box of colour " << box.colour.r << " " << box.colour.g << " "
+                                  << box.colour.b << " not found where its corners project";
+    const double error =
+        std::max({std::fabs(m_u0 - u0), std::fabs(m_u1 - u1), std::fabs(m_v0 - v0), std::fabs(m_v1 - v1)});
+    std::cout << "camera model (" << info->distortion_model << ", fx " << info->K[0] << "): box of colour "
+              << box.colour.r << " " << box.colour.g << " " << box.colour.b << ": corners project to u " << u0
+              << " ... " << u1 << ", v " << v0 << " ... " << v1 << "; rendered u " << m_u0 << " ... " << m_u1
+              << ", v " << m_v0 << " ... " << m_v1 << "; projection error " << error << " pixels"
+              << std::endl;
+    worst = std::max(worst, error);
+  }
+  ASSERT_GT(boxes_seen, 0) << "no coloured box of the world is in the eye camera's view";
+  EXPECT_LE(worst, 3.0);
+  RecordProperty("projection_error_px", std::to_string(worst));
 }
 
 TEST(Cameras, FrameCommandsResizeTheEyesAndAnImpossibleOneLeavesTheWorldRunning) {

@@ -121,8 +121,20 @@ class VESK_ModelPlugin : public ModelPlugin {
   template <class S>
   S* DiscoverSensor(const std::string& name, const std::string& type, bool enabled,
                     void (VESK_ModelPlugin::*callback)(S*));
-  // Sets the camera update rates from the eye streams' rates (0 deactivates).
+  // Sets the camera update rates from the eye streams' rates (0 deactivates), with a warning
+  // for a rate that is not a frame rate; then ActivateCameras.
   void ApplyCameraRates();
+  // Each image camera renders only while its rate is a frame rate and its stream is watched
+  // (VESK_NET_INTERF::stream_watched): cameras nobody watches cost nothing.
+  void ActivateCameras();
+  // Asks the interface which streams are watched (every tick) and activates the cameras anew
+  // when that changed.
+  void WatchCameras();
+  // Hands the interface the projection of the frame about to be published on `stream`, made
+  // from a rendered w x h image (see camera_model.h); says once per stream when the camera's
+  // lens has no model.
+  void SetFrameCameraModel(sensors::CameraSensor* s, int stream, int w, int h, int h_fitted,
+                           const vesk_gazebo::FrameImage& frame);
   // Sets a joint's position target when its slot is filled and the target is finite.
   void SetTarget(unsigned slot, double target);
   // Makes each wheel's present angle, when it reads as a number, its position target and its
@@ -152,6 +164,13 @@ class VESK_ModelPlugin : public ModelPlugin {
   // exception there would end Gazebo.
   std::atomic<bool> frame_drop_told[4] = {{false}, {false}, {false}, {false}};
   bool frame_spec_told = false;  // a frame specification was refused or clamped (tick thread)
+  // Per eye stream: its rate is a frame rate (or 0) as ApplyCameraRates found it.
+  bool stream_rate_usable[2] = {true, true};
+  // Per stream: somebody watches it, as the last tick found (all until the first tick, so
+  // that the cameras start as their rates say).
+  bool stream_watched[4] = {true, true, true, true};
+  // Per stream: the camera's lens has no camera model, and this was said (camera threads).
+  std::atomic<bool> lens_told[4] = {{false}, {false}, {false}, {false}};
   // Moving-average history of the accelerometers (set 0 body, set 1 head), this robot's
   // own: several robots in one process must not average each other's readings. Zero at
   // construction, kept across Reset. Guarded by tick_u_lock.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <boost/make_shared.hpp>
 #include <cmath>
+#include <gazebo/rendering/rendering.hh>
 #include <gazebo_standin/host.hh>
 #include <stdexcept>
 
@@ -11,6 +12,7 @@ namespace gazebo_standin {
 
 namespace physics = gazebo::physics;
 namespace sensors = gazebo::sensors;
+namespace rendering = gazebo::rendering;
 
 // The one place that reaches into the stand-in classes' private state.
 class Access {
@@ -226,6 +228,15 @@ class Access {
     s->height = h;
     return true;
   }
+  static void SetLens(const sensors::CameraSensorPtr& s, double hfov, const std::string& lens_type,
+                      bool scale_to_hfov) {
+    if (!s || !s->camera) return;
+    s->camera->hfov = ignition::math::Angle(hfov);
+    if (auto* wide = dynamic_cast<rendering::WideAngleCamera*>(s->camera.get())) {
+      wide->lens.type = lens_type;
+      wide->lens.scale_to_hfov = scale_to_hfov;
+    }
+  }
   static void FlushRemovals() {
     sensors::SensorManager* sm = sensors::SensorManager::Instance();
     std::lock_guard<std::mutex> lock(sm->mutex);
@@ -405,6 +416,11 @@ bool UpdateImu(const sensors::ImuSensorPtr& imu, const ignition::math::Vector3d&
 bool UpdateSonar(const sensors::SonarSensorPtr& sonar, double range) {
   Access::SetRange(sonar, range);
   return Access::Signal(sonar);
+}
+
+void SetCameraLens(const sensors::CameraSensorPtr& camera, double hfov, const std::string& lens_type,
+                   bool scale_to_hfov) {
+  Access::SetLens(camera, hfov, lens_type, scale_to_hfov);
 }
 
 bool UpdateCamera(const sensors::CameraSensorPtr& camera, const unsigned char* rgb, unsigned int width,

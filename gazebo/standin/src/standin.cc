@@ -4,6 +4,7 @@
 #include <cmath>
 #include <gazebo/common/common.hh>
 #include <gazebo/physics/physics.hh>
+#include <gazebo/rendering/rendering.hh>
 #include <gazebo/sensors/sensors.hh>
 
 namespace gazebo {
@@ -235,10 +236,15 @@ event::ConnectionPtr Sensor::ConnectUpdated(std::function<void()> _subscriber) {
   return updated.Connect(_subscriber);
 }
 
-CameraSensor::CameraSensor() : Sensor(IMAGE) { type = "camera"; }
+CameraSensor::CameraSensor() : Sensor(IMAGE), camera(std::make_shared<rendering::Camera>()) {
+  type = "camera";
+}
 CameraSensor::~CameraSensor() = default;
 
-WideAngleCameraSensor::WideAngleCameraSensor() { type = "wideanglecamera"; }
+WideAngleCameraSensor::WideAngleCameraSensor() {
+  type = "wideanglecamera";
+  camera = std::make_shared<rendering::WideAngleCamera>();
+}
 WideAngleCameraSensor::~WideAngleCameraSensor() = default;
 
 ImuSensor::ImuSensor() : Sensor(OTHER) { type = "imu"; }

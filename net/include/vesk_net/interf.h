@@ -60,6 +60,19 @@ class VESK_NET_INTERF {
   // interface instance. Console lines are graded by `verbosity`.
   static bool parse_frame_spec(std::string frame_text, VESK_PLATFORM_PARS* pars, int verbosity = 2);
 
+  // True when somebody watches camera stream `stream_index` (0 caml, 1 camr, 2 overhead,
+  // 3 gaze): its image topic, in any of its transports, or its camera info topic has a
+  // subscriber. False offline and for a stream without a camera. The simulated platform
+  // renders only the cameras that are watched.
+  bool stream_watched(unsigned stream_index) const;
+
+  // The projection of the next raw frames of stream `stream_index`: each raw frame published
+  // after this call is followed by a sensor_msgs/CameraInfo with the image's header on
+  // "<image topic>/camera_info" (raw-mode cameras only; cameras in compressed mode keep
+  // their calibration). Until it is called a raw camera sends no camera info. Called on the
+  // platform's thread, like publish_frame.
+  void set_camera_model(unsigned stream_index, const VESK_CAMERA_MODEL& model);
+
   // True in NET_MODE_ROS with the ROS side up.
   bool online() const { return ros_ != nullptr; }
 

@@ -266,6 +266,21 @@ struct VESK_MSG_FRAME {
 
 constexpr uint32_t FRAME_HEADER_BYTES = 40;
 
+// The lens of a simulated camera's frames, as sensor_msgs/CameraInfo names it.
+enum CameraLensModel : uint8_t {
+  CAMERA_LENS_PINHOLE = 0,      // rectilinear: radius = f tan(angle); "plumb_bob", no distortion
+  CAMERA_LENS_EQUIDISTANT = 1,  // radius = f angle; "equidistant" (fisheye), zero coefficients
+};
+
+// The projection of the frames a simulated camera sends on one stream, in the pixels of the
+// published frame (after resizing, cropping and trimming); pixel centres lie at whole
+// coordinates, as sensor_msgs/CameraInfo has them.
+struct VESK_CAMERA_MODEL {
+  CameraLensModel lens = CAMERA_LENS_PINHOLE;
+  double fx = 0.0, fy = 0.0;  // focal lengths [pixels]
+  double cx = 0.0, cy = 0.0;  // principal point [pixels]
+};
+
 // Number of microphone channels and samples per channel in one block.
 constexpr unsigned MICS_CHANNELS = 4;
 constexpr unsigned MICS_SAMPLES = 500;

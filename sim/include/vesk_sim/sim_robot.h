@@ -17,6 +17,11 @@
 
 namespace vesk_sim {
 
+// The horizontal field of view [rad] a camera is drawn with: the renderer is a pinhole
+// camera, and draws a wide-angle lens as a pinhole of the lens's field of view, at most
+// 2.6 rad wide.
+double drawn_hfov(const SensorDesc& d);
+
 // One sensor of a robot as the simulator drives it.
 struct SimSensor {
   SensorDesc desc;

@@ -124,6 +124,12 @@ gazebo::sensors::SonarSensorPtr AddSonarSensor(const LinkPtr& link, const std::s
 
 bool UpdateImu(const gazebo::sensors::ImuSensorPtr& imu, const ignition::math::Vector3d& accel);
 bool UpdateSonar(const gazebo::sensors::SonarSensorPtr& sonar, double range);
+// What the host draws for a camera: its horizontal field of view [rad] and, for a wide-angle
+// camera, its lens type (Gazebo's names, e.g. "gnomonical", "equidistant") and whether the
+// lens is scaled to that field of view. A camera starts at Gazebo's defaults (1.047 rad,
+// "gnomonical", scaled).
+void SetCameraLens(const gazebo::sensors::CameraSensorPtr& camera, double hfov,
+                   const std::string& lens_type = "gnomonical", bool scale_to_hfov = true);
 // Copies a width x height x 3 RGB image into the camera (its size becomes width x height);
 // false, and nothing changed, when `rgb` is null for a non-empty size.
 bool UpdateCamera(const gazebo::sensors::CameraSensorPtr& camera, const unsigned char* rgb,

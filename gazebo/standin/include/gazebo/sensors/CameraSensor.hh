@@ -2,6 +2,7 @@
 #ifndef GAZEBO_SENSORS_CAMERASENSOR_HH_
 #define GAZEBO_SENSORS_CAMERASENSOR_HH_
 
+#include <gazebo/rendering/RenderTypes.hh>
 #include <gazebo/sensors/Sensor.hh>
 #include <vector>
 
@@ -16,6 +17,11 @@ class CameraSensor : public Sensor {
   unsigned int ImageHeight() const { return height; }
   // Last rendered image, width x height x 3 bytes, rows top to bottom; null before the first.
   const unsigned char* ImageData() const { return image.empty() ? nullptr : image.data(); }
+  // The camera that renders the images (a rendering::WideAngleCamera for a wide-angle sensor).
+  rendering::CameraPtr Camera() const { return camera; }
+
+ protected:
+  rendering::CameraPtr camera;
 
  private:
   unsigned int width = 0;
