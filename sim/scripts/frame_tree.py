@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Listens to the frame tree of a running robot (/tf and /tf_static) for a few seconds and
 # writes it as a Graphviz graph: one box per frame, one arrow per transform from parent to
-# child, labelled with the publisher and how often it is sent ("static" for /tf_static).
+# child, labelled with the publisher and how often it is sent per second of the robot's time
+# (from the transforms' stamps; "static" for /tf_static).
 #   frame_tree.py OUT.gv [SECONDS=3]
 # Needs a ROS master with the robot on it (sim/scripts/frame_tree.sh starts one); the picture:
 #   dot -Tpng OUT.gv -o frames.png
@@ -16,14 +17,13 @@ def main():
     if len(sys.argv) < 2:
         sys.exit('usage: frame_tree.py OUT.gv [SECONDS]')
     out, seconds = sys.argv[1], float(sys.argv[2]) if len(sys.argv) > 2 else 3.0
-    edges = {}  # (parent, child) -> [static, publisher, wall times]
+    edges = {}  # (parent, child) -> [static, publisher, stamps [s]]
 
     def on_tf(msg, static):
         pub = msg._connection_header.get('callerid', '?') if hasattr(msg, '_connection_header') else '?'
-        now = time.monotonic()
         for t in msg.transforms:
             e = edges.setdefault((t.header.frame_id.lstrip('/'), t.child_frame_id.lstrip('/')), [static, pub, []])
-            e[2].append(now)
+            e[2].append(t.header.stamp.to_sec())
 
     rospy.init_node('frame_tree', anonymous=True, disable_signals=True)
     rospy.Subscriber('/tf', TFMessage, on_tf, callback_args=False, queue_size=100)
@@ -34,9 +34,7 @@ def main():
         time.sleep(0.05)
     if not edges:
         sys.exit('frame_tree.py: no transform on /tf or /tf_static within 60 s')
-    t0 = time.monotonic()
     time.sleep(seconds)
-    span = time.monotonic() - t0
 
     lines = ['digraph frames {', '  rankdir=TB;', '  node [shape=box, style="rounded,filled", fillcolor="#eef3fb",'
              ' fontname="Helvetica"];', '  edge [fontname="Helvetica", fontsize=10];']
@@ -44,8 +42,10 @@ def main():
         if static:
             label = 'static\\n%s' % pub
         else:
-            n = sum(1 for t in times if t >= t0)
-            label = '%.0f Hz\\n%s' % (n / span, pub)
+            stamps = sorted(set(times))
+            span = stamps[-1] - stamps[0]
+            rate = (len(stamps) - 1) / span if span > 0 else 0.0
+            label = '%.0f Hz\\n%s' % (rate, pub)
         style = ', style=dashed' if static else ''
         lines.append('  "%s" -> "%s" [label="%s"%s];' % (parent, child, label, style))
     lines.append('}')
