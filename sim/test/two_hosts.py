@@ -259,6 +259,7 @@ def test():
     work = tempfile.mkdtemp(prefix='vesk_two_hosts_')
     logs = {}
     procs = []
+    files = []
 
     def spawn(side, name, argv, stdout=None):
         env = dict(os.environ)
@@ -276,6 +277,7 @@ def test():
         os.makedirs(env['ROS_LOG_DIR'], exist_ok=True)
         logs[name] = os.path.join(work, name + '.log')
         log = open(logs[name], 'w')
+        files.append(log)
         p = subprocess.Popen(['ip', 'netns', 'exec', hosts.ns[side]] + argv, env=env, stdin=subprocess.DEVNULL,
                              stdout=stdout or log, stderr=log, universal_newlines=True, start_new_session=True)
         procs.append(p)
@@ -399,6 +401,8 @@ def test():
                 p.wait(timeout=5)
             except subprocess.TimeoutExpired:
                 pass
+        for f in files:
+            f.close()
         if status == 0 or status == SKIP:
             shutil.rmtree(work, ignore_errors=True)
         else:
