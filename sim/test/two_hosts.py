@@ -130,6 +130,11 @@ class Hosts:
         self.addr = {'robot': '10.213.%d.1' % octet, 'ws': '10.213.%d.2' % octet}
         self.made = []
 
+    def enter(self, side):
+        """The command prefix that runs a program in the side's namespace: nsenter joins the
+        network namespace alone (ip netns exec also remounts /sys, which a chroot may refuse)."""
+        return ['nsenter', '--net=/run/netns/' + self.ns[side]]
+
     def set_up(self):
         for side in ('robot', 'ws'):
             r = run(['ip', 'netns', 'add', self.ns[side]], check=False)
@@ -138,19 +143,19 @@ class Hosts:
             self.made.append(self.ns[side])
         # The pair is made inside the robot's namespace with its other end in the workstation's:
         # nothing of it ever appears in this host's own network.
-        r = run(['ip', '-n', self.ns['robot'], 'link', 'add', self.dev['robot'], 'type', 'veth', 'peer', 'name',
-                 self.dev['ws'], 'netns', self.ns['ws']], check=False)
+        r = run(self.enter('robot') + ['ip', 'link', 'add', self.dev['robot'], 'type', 'veth', 'peer', 'name',
+                                      self.dev['ws'], 'netns', self.ns['ws']], check=False)
         if r.returncode != 0:
             return 'no veth pair between namespaces: ' + r.stdout.strip()
         for side in ('robot', 'ws'):
-            n = self.ns[side]
-            run(['ip', '-n', n, 'link', 'set', 'lo', 'up'])
-            run(['ip', '-n', n, 'addr', 'add', self.addr[side] + '/24', 'dev', self.dev[side]])
-            run(['ip', '-n', n, 'link', 'set', self.dev[side], 'up'])
+            ip = self.enter(side) + ['ip']
+            run(ip + ['link', 'set', 'lo', 'up'])
+            run(ip + ['addr', 'add', self.addr[side] + '/24', 'dev', self.dev[side]])
+            run(ip + ['link', 'set', self.dev[side], 'up'])
         return None
 
     def link(self, up):
-        run(['ip', '-n', self.ns['ws'], 'link', 'set', self.dev['ws'], 'up' if up else 'down'])
+        run(self.enter('ws') + ['ip', 'link', 'set', self.dev['ws'], 'up' if up else 'down'])
 
     def pids(self, side):
         r = run(['ip', 'netns', 'pids', self.ns[side]], check=False)
@@ -250,9 +255,10 @@ def test():
     if os.geteuid() != 0:
         print('two_hosts: SKIPPED: network namespaces need root (running as uid %d)' % os.geteuid())
         return SKIP
-    if not shutil.which('ip'):
-        print('two_hosts: SKIPPED: no "ip" command (Debian package iproute2)')
-        return SKIP
+    for tool, package in (('ip', 'iproute2'), ('nsenter', 'util-linux')):
+        if not shutil.which(tool):
+            print('two_hosts: SKIPPED: no "%s" command (Debian package %s)' % (tool, package))
+            return SKIP
     lapse = wheel_lapse_s()
     stop_limit = lapse + BRAKE_MARGIN_S
     hosts = Hosts()
@@ -278,7 +284,7 @@ def test():
         logs[name] = os.path.join(work, name + '.log')
         log = open(logs[name], 'w')
         files.append(log)
-        p = subprocess.Popen(['ip', 'netns', 'exec', hosts.ns[side]] + argv, env=env, stdin=subprocess.DEVNULL,
+        p = subprocess.Popen(hosts.enter(side) + argv, env=env, stdin=subprocess.DEVNULL,
                              stdout=stdout or log, stderr=log, universal_newlines=True, start_new_session=True)
         procs.append(p)
         return p
