@@ -77,7 +77,7 @@ const char* const kHelp =
     "  a / left arrow   turn left        d / right arrow  turn right\n"
     "  space            stop             + / -            speed up / down\n"
     "  j / l            head left/right  i / k            head up / down\n"
-    "  u / m            neck lift up/down  c              head to the middle\n"
+    "  u / m            lift up / down   c                head to the middle\n"
     "  q or Ctrl-C      quit\n"
     "Hold a drive key to keep driving; the robot stops %.1f s after the last key.\n";
 

@@ -4,9 +4,10 @@
 # robot's topics. Checks the help on screen, a drive key held for a while and released
 # (velocity at the speed step, kept up while the key repeats, then one zero and silence),
 # a speed step and a turn, the stop key, a neck key, and that the terminal is back in its
-# normal mode after "q" and after Ctrl-C.
+# normal mode after "q", Ctrl-C and SIGTERM.
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
@@ -62,11 +63,12 @@ class TeleopTest(unittest.TestCase):
             time.sleep(0.02)
         self.fail("timed out waiting for %s; screen:\n%s" % (what, self.screen()))
 
-    def wait_quiet(self, rec, seconds):
-        """Waits until `rec` has had no message for `seconds`; returns the messages so far."""
+    def wait_quiet(self, rec, seconds, after=0):
+        """Waits until `rec` has had messages beyond the first `after` and then none for
+        `seconds`; returns the messages beyond `after`."""
         end = time.monotonic() + TIMEOUT
         while time.monotonic() < end:
-            msgs = rec.since(0)
+            msgs = rec.since(after)
             if msgs and time.monotonic() - msgs[-1][0] >= seconds:
                 return msgs
             time.sleep(0.02)
@@ -83,8 +85,8 @@ class TeleopTest(unittest.TestCase):
         self.assertTrue(teleop, "vesk_teleop not found")
         cmd = Recorder("/vesk/control/cmd_vel", TwistStamped)
         joints = Recorder("/vesk/control/kinematic_joints", JointState)
-        # Twice the program, ended by "q" and by Ctrl-C; after each the terminal's mode.
-        script = ("for end in q ctrl-c; do %s robot=vesk; echo \"teleop ended ($end) with $?\"; "
+        # Three times the program, ended by "q", Ctrl-C and SIGTERM; after each the terminal's mode.
+        script = ("for end in q ctrl-c term; do %s robot=vesk; echo \"teleop ended ($end) with $?\"; "
                   "stty -a | tr ' ' '\\n' | grep -x -e -icanon -e icanon -e -echo -e echo | "
                   "tr '\\n' ' '; echo; done; exec sleep 600") % teleop[0]
         self.tmux("new-session", "-d", "-s", "teleop", "-x", "120", "-y", "40", "bash", "-c", script)
@@ -116,7 +118,7 @@ class TeleopTest(unittest.TestCase):
         # One speed step up, then a left turn: on the spot.
         n = cmd.count()
         self.keys("+", "a")
-        msgs = self.wait_quiet(cmd, 0.3)[n:]
+        msgs = self.wait_quiet(cmd, 0.3, n)
         turn = [m for _, m in msgs if m.twist.angular.z != 0.0]
         self.assertTrue(turn)
         for m in turn:
@@ -128,7 +130,7 @@ class TeleopTest(unittest.TestCase):
         self.keys("Down")
         self.wait_for("reverse", lambda: any(m.twist.linear.x < 0 for _, m in cmd.since(n)))
         self.keys("Space")
-        msgs = self.wait_quiet(cmd, 0.3)[n:]
+        msgs = self.wait_quiet(cmd, 0.3, n)
         self.assertEqual(msgs[-1][1].twist.linear.x, 0.0)
         stopped = msgs[-1][0] - msgs[0][0]
         print("teleop: backward then stop: %d messages over %.3f s" % (len(msgs), stopped))
@@ -140,13 +142,19 @@ class TeleopTest(unittest.TestCase):
         self.assertEqual(list(j.name), ["tilt", "lift", "yaw", "pitch"])
         self.assertAlmostEqual(j.position[2], 0.08726646, places=6)
 
-        # "q", then the second run ended by Ctrl-C: the terminal in its normal mode each time.
+        # "q", then the second run ended by Ctrl-C and the third by SIGTERM: the terminal in its
+        # normal mode each time.
         self.keys("q")
         self.wait_for("the end by q", lambda: "teleop ended (q) with 0" in self.screen())
         self.wait_for("the second start", lambda: self.screen().count("q or Ctrl-C      quit") >= 2)
         self.keys("C-c")
         self.wait_for("the end by Ctrl-C", lambda: "teleop ended (ctrl-c) with 0" in self.screen())
-        self.wait_for("the modes", lambda: self.screen().count("icanon echo") >= 2)
+        self.wait_for("the third start", lambda: self.screen().count("q or Ctrl-C      quit") >= 3)
+        shell = int(self.tmux("display-message", "-p", "-t", "teleop", "#{pane_pid}"))
+        teleop = subprocess.run(["ps", "-o", "pid=", "--ppid", str(shell)], capture_output=True, text=True)
+        os.kill(int(teleop.stdout.split()[0]), signal.SIGTERM)
+        self.wait_for("the end by SIGTERM", lambda: "teleop ended (term) with 0" in self.screen())
+        self.wait_for("the modes", lambda: self.screen().count("icanon echo") >= 3)
         self.assertNotIn("-icanon", self.screen())
         print(self.screen())
 
