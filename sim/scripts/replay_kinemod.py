@@ -14,9 +14,16 @@ in the order in which it took them, waiting for each answer:
   sensors package. (Joint passes while it was asleep published nothing; they change
   nothing either.)
 - A cmd_vel answered the newest push that had arrived since the push of the previous
-  cmd_vel (kinemod's subscription keeps one message): in the bag's order, the last push
-  before that cmd_vel and after the previous one's; pushes in between were never applied
-  and are not replayed.
+  cmd_vel (kinemod's subscription keeps one message): the last push recorded before that
+  cmd_vel and after the previous one's push; pushes in between were never applied and are
+  not replayed. Where the push was recorded only just after its answer, the next push is
+  taken. "Recorded before" is the order in which the recorder wrote the messages into the
+  bag: their stamps are the recorder's clock, the simulated one in simulation, whose steps
+  are coarser than kinemod's answer, and rosbag's reading API orders messages by stamp,
+  ties in no particular order. The replay therefore reads the bag's index itself (rosbag's
+  index entries, sorted by their place in the file). This finds the push a cmd_vel answered
+  as long as kinemod answered each push before the next one reached the recorder: record
+  with a real-time factor that leaves it the time (the test uses 0.25: a push every 80 ms).
 - A joint report answered a sensors package: the last one recorded before it is sent.
 
 "Equal" is exact: the replayed answers, in order, have the recorded values bit for bit
@@ -48,48 +55,53 @@ def fail(message):
     sys.exit(1)
 
 
+def read_in_order(bag, topics):
+    """The messages of `topics` in the order the recorder wrote them: (topic, message, header)."""
+    connections = list(bag._get_connections(topics))
+    entries = sorted((e.position for index in bag._get_indexes(connections) for e in index))
+    for position in entries:
+        topic, msg, _, header = bag._read_message(position, False, True)
+        yield topic, msg, header
+
+
 def read_bag(path, robot):
-    """The inputs (pushes, packages) in the bag's order and kinemod's answers by its counter."""
+    """The inputs (pushes, packages) and kinemod's answers in the bag's order; the answers
+    sorted by kinemod's counter."""
     base = "/%s/" % robot
     node = "/%s_kinemod" % robot
     inputs, answers = [], []
     with rosbag.Bag(path) as bag:
         topics = [base + t for t in ("core/mpg/push", "core/mpg/reset", "sensors/package",
                                      "control/cmd_vel", "control/kinematic_joints")]
-        for order, (topic, msg, _, header) in enumerate(
-                bag.read_messages(topics=topics, return_connection_header=True)):
+        for order, (topic, msg, header) in enumerate(read_in_order(bag, topics)):
             kind = topic[len(base):]
             if kind == "core/mpg/reset":
                 fail("the recording holds a reset, which the replay cannot order")
             if kind in ("core/mpg/push", "sensors/package"):
                 inputs.append((order, kind, msg))
-            elif header.get("callerid") == node:
+            elif header.get("callerid") in (node, node.encode()):
                 answers.append((msg.header.seq, order, kind, msg))
     answers.sort(key=lambda a: a[0])
     return inputs, answers
 
 
 def plan(inputs, answers):
-    """The replay: (input, recorded answer) pairs in kinemod's order."""
+    """The replay: (input topic, input, answer topic, recorded answer) in kinemod's order."""
     pushes = [(o, m) for o, k, m in inputs if k == "core/mpg/push"]
     packages = [(o, m) for o, k, m in inputs if k == "sensors/package"]
-    steps, skipped, used = [], 0, -1  # used: bag order of the last push applied
+    steps, skipped, used = [], 0, -1  # used: index of the last push applied
     for seq, order, kind, msg in answers:
         if kind == "control/cmd_vel":
-            before = [p for p in pushes if used < p[0] < order]
-            # The push may reach the recorder just after kinemod's answer to it.
-            after = [p for p in pushes if p[0] > max(order, used)]
-            chosen = before[-1] if before else (after[0] if after else None)
-            if chosen is None:
+            newest = max((i for i in range(used + 1, len(pushes)) if pushes[i][0] < order), default=None)
+            used = newest if newest is not None else used + 1
+            if used >= len(pushes):
                 fail("cmd_vel %d answers no recorded push (recording started late?)" % seq)
-            if chosen[1].flags & PUSH_FLAG_DEFER:
+            if pushes[used][1].flags & PUSH_FLAG_DEFER:
                 fail("the recording holds a deferred push, which the replay cannot order")
-            used = chosen[0]
-            steps.append(("core/mpg/push", chosen[1], kind, msg))
+            steps.append(("core/mpg/push", pushes[used][1], kind, msg))
+        elif used < 0:
+            skipped += 1
         else:
-            if used < 0:
-                skipped += 1
-                continue
             before = [p for p in packages if p[0] < order]
             if not before:
                 fail("joint report %d answers no recorded package" % seq)
@@ -170,7 +182,8 @@ def main():
         if got is None:
             fail("step %d: no answer of kinemod to %s within %.0f s" % (n, topic, ANSWER_TIMEOUT))
         if got[0] != kind or not equal(kind, got[1], want):
-            fail("step %d: kinemod answered %s\n%s\nrecorded %s\n%s" % (n, got[0], got[1], kind, want))
+            fail("step %d: kinemod answered %s\n%s\nrecorded %s\n%s\n(if kinemod fell behind the pushes in "
+                 "the recording, record with a lower real-time factor)" % (n, got[0], got[1], kind, want))
     print("replay: kinemod's %d answers equal the recorded ones" % len(steps))
     return 0
 

@@ -8,7 +8,7 @@
 # Gazebo 11 is installed (the headless simulator is then not built).
 #   bash sim/test/bag_replay.sh [DURATION]   (workspace sourced)
 set -eu
-duration="${1:-4}"
+duration="${1:-3}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 work="$(mktemp -d /tmp/vesk_bag_replay.XXXXXX)"
 pids=()
@@ -23,7 +23,8 @@ stop() {  # stops what this script started, last first: SIGINT, then SIGTERM aft
   done
   pids=()
 }
-trap 'stop; rm -rf "$work"' EXIT
+# VESK_KEEP=1 keeps the folder with the bag and the logs.
+trap 'stop; if [ -n "${VESK_KEEP:-}" ]; then echo "bag_replay: kept $work"; else rm -rf "$work"; fi' EXIT
 
 free_port() { /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 wait_until() {  # wait_until SECONDS WHAT COMMAND...: polls COMMAND every 0.1 s
@@ -51,19 +52,15 @@ EOF
 echo "bag_replay: recording a demo of $duration simulated seconds"
 start_master
 rosparam set /use_sim_time true
-if [ -n "$(catkin_find --first-only vesk_sim vesk_sim 2>/dev/null)" ]; then
-  roslaunch vesk_sim sim.launch voice:=false nodes_output:=log >"$work/sim.log" 2>&1 &
-else
-  roslaunch vesk_sim gazebo.launch gui:=false nodes_output:=log >"$work/sim.log" 2>&1 &
-fi
-pids+=($!)
-roslaunch vesk_sim record.launch robot:=vesk bag:="$work/demo.bag" >"$work/record.log" 2>&1 &
+gazebo=false
+[ -n "$(catkin_find --first-only vesk_sim vesk_sim 2>/dev/null)" ] || gazebo=true
+roslaunch "$here/bag_record.launch" bag:="$work/demo.bag" gazebo:=$gazebo >"$work/sim.log" 2>&1 &
 pids+=($!)
 wait_until 60 "the recorder" recording
-rosrun vesk_sim vesk_demo robot=vesk duration="$duration" report="$work/report" >"$work/demo.log" 2>&1 \
-  || { cat "$work/demo.log"; exit 1; }
+timeout 300 rosrun vesk_sim vesk_demo robot=vesk duration="$duration" report="$work/report" >"$work/demo.log" 2>&1 \
+  || { cat "$work/demo.log"; tail -20 "$work/sim.log"; exit 1; }
 stop
-[ -f "$work/demo.bag" ] || { echo "bag_replay: no bag written"; cat "$work/record.log"; exit 1; }
+[ -f "$work/demo.bag" ] || { echo "bag_replay: no bag written"; tail -20 "$work/sim.log"; exit 1; }
 rosbag info "$work/demo.bag" | grep -E '^(duration|size|messages)|/vesk/(core/mpg/push|sensors/package|control/cmd_vel|control/kinematic_joints) '
 
 echo "bag_replay: replaying into a fresh kinemod, no simulator"
