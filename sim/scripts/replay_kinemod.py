@@ -13,17 +13,19 @@ in the order in which it took them, waiting for each answer:
   by it, are its passes in order: a cmd_vel answers a push, a joint report answers a
   sensors package. (Joint passes while it was asleep published nothing; they change
   nothing either.)
-- A cmd_vel answered the newest push that had arrived since the push of the previous
-  cmd_vel (kinemod's subscription keeps one message): the last push recorded before that
-  cmd_vel and after the previous one's push; pushes in between were never applied and are
-  not replayed. Where the push was recorded only just after its answer, the next push is
-  taken. "Recorded before" is the order in which the recorder wrote the messages into the
-  bag: their stamps are the recorder's clock, the simulated one in simulation, whose steps
-  are coarser than kinemod's answer, and rosbag's reading API orders messages by stamp,
-  ties in no particular order. The replay therefore reads the bag's index itself (rosbag's
-  index entries, sorted by their place in the file). This finds the push a cmd_vel answered
-  as long as kinemod answered each push before the next one reached the recorder: record
-  with a real-time factor that leaves it the time (the test uses 0.25: a push every 80 ms).
+- A cmd_vel answered one push. While kinemod is awake it spins every millisecond and
+  answers each push before the next arrives: the cmd_vel answered the oldest push not yet
+  answered. While asleep it spins every 100 ms, and its subscription keeps only the newest
+  message: of the pushes that arrived meanwhile, only the newest was applied. Asleep, it
+  still counts the sensors packages it does not answer, so a gap in the counter before a
+  cmd_vel shows that kinemod slept since its previous answer: that cmd_vel answered the
+  last push written into the bag before it. (The order in which the recorder wrote the
+  messages is read from rosbag's index: the stamps are the recorder's clock, the simulated
+  one in simulation, too coarse to order a push and its answer, and rosbag's reading API
+  orders by stamp.) The pushes skipped are not replayed. Pushes come once per tick and
+  kinemod answers within a few milliseconds awake, so the oldest-unanswered rule holds
+  unless kinemod falls behind by a whole tick; the test records at a real-time factor of
+  0.25 (a push every 80 ms of wall time) to leave it the time on a loaded machine.
 - A joint report answered a sensors package: the last one recorded before it is sent.
 
 "Equal" is exact: the replayed answers, in order, have the recorded values bit for bit
@@ -89,11 +91,13 @@ def plan(inputs, answers):
     """The replay: (input topic, input, answer topic, recorded answer) in kinemod's order."""
     pushes = [(o, m) for o, k, m in inputs if k == "core/mpg/push"]
     packages = [(o, m) for o, k, m in inputs if k == "sensors/package"]
-    steps, skipped, used = [], 0, -1  # used: index of the last push applied
+    steps, skipped, used, previous = [], 0, -1, None  # used: index of the last push applied
     for seq, order, kind, msg in answers:
+        slept = previous is None or seq - previous > 1
+        previous = seq
         if kind == "control/cmd_vel":
             newest = max((i for i in range(used + 1, len(pushes)) if pushes[i][0] < order), default=None)
-            used = newest if newest is not None else used + 1
+            used = newest if slept and newest is not None else used + 1
             if used >= len(pushes):
                 fail("cmd_vel %d answers no recorded push (recording started late?)" % seq)
             if pushes[used][1].flags & PUSH_FLAG_DEFER:
