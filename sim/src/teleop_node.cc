@@ -194,6 +194,7 @@ void run() {
   ros::WallTime next = ros::WallTime::now();
   int escape = 0;  // bytes of an arrow key's "ESC [" seen so far
   bool running = true;
+  std::string status;
   while (running && node_running() && !g_terminated) {
     // Keys until the next tick.
     const double wait_ms = std::max(0.0, (next - ros::WallTime::now()).toSec() * 1000.0);
@@ -235,11 +236,18 @@ void run() {
       joint_pub.publish(joints);
       t.neck_changed = false;
     }
+    // The status line, rewritten in place when it changes.
     constexpr float kDeg = 57.29578f;
-    std::printf("\rspeed %2d/%d  %-5s %+.2f m/s %+.2f rad/s  lift %2.0f yaw %+3.0f pitch %+3.0f deg ",
-                t.speed, kSpeedSteps, t.driving ? "drive" : "idle", t.driving ? t.speed_forward() : 0.0f,
-                t.driving ? t.speed_turn() : 0.0f, t.lift * kDeg, t.yaw * kDeg, t.pitch * kDeg);
-    std::fflush(stdout);
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "\rspeed %2d/%d  %-5s %+.2f m/s %+.2f rad/s  lift %2.0f yaw %+3.0f pitch %+3.0f deg ",
+                  t.speed, kSpeedSteps, t.driving ? "drive" : "idle", t.driving ? t.speed_forward() : 0.0f,
+                  t.driving ? t.speed_turn() : 0.0f, t.lift * kDeg, t.yaw * kDeg, t.pitch * kDeg);
+    if (status != line) {
+      status = line;
+      std::fputs(line, stdout);
+      std::fflush(stdout);
+    }
     ros::spinOnce();
   }
   if (t.driving) {  // leave the robot standing
