@@ -25,6 +25,19 @@ WHEEL_TRACK = 0.164    # [m]
 TIMEOUT = 20.0         # [s] longest wait for any one effect
 
 
+def child_of(pid):
+    """The process id of a child of `pid` (from /proc)."""
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if entry.isdigit() and int(fields[1]) == pid:
+            return int(entry)
+    raise AssertionError("process %d has no child" % pid)
+
+
 class Recorder:
     def __init__(self, topic, kind):
         self.lock = threading.Lock()
@@ -151,8 +164,7 @@ class TeleopTest(unittest.TestCase):
         self.wait_for("the end by Ctrl-C", lambda: "teleop ended (ctrl-c) with 0" in self.screen())
         self.wait_for("the third start", lambda: self.screen().count("q or Ctrl-C      quit") >= 3)
         shell = int(self.tmux("display-message", "-p", "-t", "teleop", "#{pane_pid}"))
-        teleop = subprocess.run(["ps", "-o", "pid=", "--ppid", str(shell)], capture_output=True, text=True)
-        os.kill(int(teleop.stdout.split()[0]), signal.SIGTERM)
+        os.kill(child_of(shell), signal.SIGTERM)
         self.wait_for("the end by SIGTERM", lambda: "teleop ended (term) with 0" in self.screen())
         self.wait_for("the modes", lambda: self.screen().count("icanon echo") >= 3)
         self.assertNotIn("-icanon", self.screen())
