@@ -4,8 +4,8 @@
 # of its own and no simulator, replays the recorded sensor packages and pushes into a fresh
 # kinemod with replay_kinemod.py, which checks that kinemod's cmd_vel and joint reports
 # equal the recorded ones. Each stage runs against a ROS master on a free port; whatever the
-# script started it stops, however it ends. Uses the headless simulator, or gzserver where
-# Gazebo 11 is installed (the headless simulator is then not built).
+# script started it stops, however it ends. Uses the headless simulator, or gzserver where it
+# is not built or VESK_BAG_SIM=gazebo.
 #   bash sim/test/bag_replay.sh [DURATION]   (workspace sourced)
 set -eu
 duration="${1:-3}"
@@ -53,7 +53,10 @@ echo "bag_replay: recording a demo of $duration simulated seconds"
 start_master
 rosparam set /use_sim_time true
 gazebo=false
-[ -n "$(catkin_find --first-only vesk_sim vesk_sim 2>/dev/null)" ] || gazebo=true
+if [ "${VESK_BAG_SIM:-}" = gazebo ] || [ -z "$(catkin_find --first-only vesk_sim vesk_sim 2>/dev/null)" ]; then
+  gazebo=true
+fi
+echo "bag_replay: in $([ $gazebo = true ] && echo gzserver || echo vesk_sim)"
 roslaunch "$here/bag_record.launch" bag:="$work/demo.bag" gazebo:=$gazebo >"$work/sim.log" 2>&1 &
 pids+=($!)
 wait_until 60 "the recorder" recording
