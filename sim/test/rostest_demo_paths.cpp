@@ -19,11 +19,11 @@ namespace {
 
 std::string g_report, g_other;
 
-constexpr double kClosest = 0.05;         // [m] a target is reached this close
-constexpr double kOdometryRatio = 0.02;   // odometry distance within 2 % of the truth's
-constexpr double kOdometryEnd = 0.03;     // [m] odometry this close to the truth at the end
-constexpr double kPathsApart = 0.03;      // [m] the two simulators' truths this close
-constexpr int kReportWaitTenths = 3000;   // 300 s for the demo and its report
+constexpr double kClosest = 0.05;        // [m] a target is reached this close
+constexpr double kOdometryRatio = 0.02;  // odometry distance within 2 % of the truth's
+constexpr double kOdometryEnd = 0.03;    // [m] odometry this close to the truth at the end
+constexpr double kPathsApart = 0.03;     // [m] the two simulators' truths this close
+constexpr int kReportWaitTenths = 3000;  // 300 s for the demo and its report
 
 struct Sample {
   double t, x, y;
@@ -98,7 +98,8 @@ TEST_F(Demo, OdometryKeepsToTheGroundTruth) {
   const double truth = num(kv, "distance_driven_truth_m");
   const double odom = num(kv, "distance_driven_odometry_m");
   ASSERT_GT(truth, 1.0) << "the robot did not drive the demo";
-  EXPECT_NEAR(odom / truth, 1.0, kOdometryRatio) << "odometry " << odom << " m, ground truth " << truth << " m";
+  EXPECT_NEAR(odom / truth, 1.0, kOdometryRatio)
+      << "odometry " << odom << " m, ground truth " << truth << " m";
   EXPECT_LE(num(kv, "odometry_error_end_m"), kOdometryEnd);
 }
 
