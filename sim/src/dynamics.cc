@@ -19,6 +19,10 @@ void joint_step(JointState& s, const JointParams& p, double tau, double dt) {
   }
 }
 
+double ground_rate(double rate, double rate_before, double dt, double slip_time) {
+  return rate - slip_time * (rate - rate_before) / dt;
+}
+
 BaseTwist diff_drive_twist(double left_rate, double right_rate, double radius, double track) {
   BaseTwist t;
   t.forward = 0.5 * radius * (left_rate + right_rate);

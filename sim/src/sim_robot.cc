@@ -64,10 +64,14 @@ void SimRobot::step(double dt, const Scene& scene, const Vec3& gravity) {
   const bool mobile = !desc_.fixed_to_world && wheel_l_ >= 0 && wheel_r_ >= 0;
   const double before_l = mobile ? q_[wheel_l_].position : 0.0;
   const double before_r = mobile ? q_[wheel_r_].position : 0.0;
+  const double rate_l = mobile ? q_[wheel_l_].velocity : 0.0;
+  const double rate_r = mobile ? q_[wheel_r_].velocity : 0.0;
   drive_joints(dt);
   if (mobile) {
-    const BaseTwist twist =
-        diff_drive_twist(q_[wheel_l_].velocity, q_[wheel_r_].velocity, wheel_radius_, track_);
+    // The base moves as the tyres roll over the floor: the wheels' rates less their slip.
+    const BaseTwist twist = diff_drive_twist(ground_rate(q_[wheel_l_].velocity, rate_l, dt, kTyreSlipTime),
+                                             ground_rate(q_[wheel_r_].velocity, rate_r, dt, kTyreSlipTime),
+                                             wheel_radius_, track_);
     BasePose next = base_;
     base_integrate(next, twist, dt);
     if (blocked(next, scene)) {

@@ -41,20 +41,20 @@ TEST(DemoScript, SettlesThenPursuesTheTargetThenLooksAround) {
   EXPECT_NEAR(c.pushvec.norm(), DemoScript::kPushSpeed * 0.07 * std::sqrt(2.0) / DemoScript::kSlowDown, 1e-9);
   EXPECT_GT(c.pushvec.x, 0.0);
   EXPECT_NEAR(c.pushvec.y, 0.0, 1e-9);  // facing the target: straight ahead
-  c = s.step(3.0, BasePose{0.98, 0.98, 0.0});
+  c = s.step(3.0, BasePose{0.99, 0.99, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   EXPECT_TRUE(c.flags & kPushNoBase);
   EXPECT_EQ(c.target, 0);
   c = s.step(3.02, BasePose{0.0, 0.0, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   // Then the second target, behind the robot.
-  c = s.step(3.0 + DemoScript::kLookTime, BasePose{0.98, 0.98, 0.0});
+  c = s.step(3.0 + DemoScript::kLookTime, BasePose{0.99, 0.99, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kPursuit);
   EXPECT_EQ(c.target, 1);
   EXPECT_LT(c.pushvec.x, 0.0);
   // After the last target the robot keeps looking around.
-  s.step(6.0, BasePose{-0.98, 0.0, 0.0});
-  c = s.step(9.0, BasePose{-0.98, 0.0, 0.0});
+  s.step(6.0, BasePose{-0.99, 0.0, 0.0});
+  c = s.step(9.0, BasePose{-0.99, 0.0, 0.0});
   EXPECT_EQ(s.phase(), DemoPhase::kLookAround);
   EXPECT_EQ(c.target, 1);
 }

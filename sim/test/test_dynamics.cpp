@@ -41,6 +41,26 @@ TEST(DiffDrive, StraightLineFollowsHeading) {
   EXPECT_NEAR(p.y, 0.6, 1e-12);
 }
 
+TEST(TyreSlip, FloorLagsTheRimWhileTheWheelSpeedsUpAndCatchesUpAsItSlows) {
+  // A wheel speeding up from rest to 4 rad/s over 0.1 s, rolling for 0.5 s, then stopping.
+  const double dt = 0.001, slip = kTyreSlipTime;
+  double rate = 0.0, rim = 0.0, floor = 0.0;
+  auto step = [&](double next) {
+    floor += ground_rate(next, rate, dt, slip) * dt;
+    rate = next;
+    rim += rate * dt;
+  };
+  for (int i = 1; i <= 100; ++i) step(0.04 * i);
+  // behind by the slip time times the rate gained
+  EXPECT_NEAR(rim - floor, slip * 4.0, 1e-12);
+  for (int i = 0; i < 500; ++i) step(4.0);
+  EXPECT_NEAR(rim - floor, slip * 4.0, 1e-12);  // no slip at steady speed
+  for (int i = 99; i >= 0; --i) step(0.04 * i);
+  EXPECT_NEAR(rim - floor, 0.0, 1e-12);
+  // a wheel at steady speed rolls at its rate
+  EXPECT_DOUBLE_EQ(ground_rate(3.0, 3.0, dt, slip), 3.0);
+}
+
 TEST(JointStep, TorqueAcceleratesDampingBrakesAndEffortLimits) {
   JointParams p;
   p.inertia = 0.01;

@@ -55,7 +55,7 @@ class DemoScript {
   DemoPhase phase() const { return phase_; }
   int target() const { return target_; }
 
-  static constexpr double kArrive = 0.04;    // [m] pursuit ends with the base this close (odometry)
+  static constexpr double kArrive = 0.02;    // [m] pursuit ends with the base this close (odometry)
   static constexpr double kSlowDown = 0.25;  // [m] the push slows down within this distance
   static constexpr double kMinSpeed = 0.04;  // [m/s] slowest push of the final approach
   static constexpr double kPushSpeed = 0.2;  // [m/s] speed of the pursuit push

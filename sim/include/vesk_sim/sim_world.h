@@ -9,7 +9,7 @@
 //     the PID stable at this step); joints without a PID stay put;
 //   - a wheel joint (a continuous joint whose child touches the floor) also carries half
 //     the robot's mass at its rim; the base then moves by differential-drive kinematics
-//     from the two wheel rates, rolling without slip. A step that would push the body
+//     from the two wheel rates less their tyres' slip (dynamics.h). A step that would push the body
 //     into a solid box is not taken and the wheels stall. When the floor under the base
 //     centre drops away, the robot falls under gravity to the next surface below;
 //   - sensors whose update period has elapsed are computed from the world and reported:
