@@ -35,6 +35,7 @@ SimRobot::SimRobot(const gazebo_standin::WorldPtr& world, const RobotDesc& desc,
   pid_.assign(desc.joints.size(), gazebo::common::PID());
   pid_set_.assign(desc.joints.size(), false);
   find_wheels();
+  reach_ = rolling_reach();
   for (const SensorDesc& s : desc.sensors) add_sensor(s);
   for (const LinkDesc& l : desc.links) mass_ += l.mass;
   place_at_spawn(scene);
@@ -192,31 +193,56 @@ bool SimRobot::same_gains(const gazebo::common::PID& a, const gazebo::common::PI
 
 // Would the body or the wheels, with the base at `next`, enter a solid box of the world
 // that is too tall to drive over?
+// The 14 test points of a shape: its 8 corners and its 6 face centres, in the shape's frame.
+Vec3 SimRobot::shape_point(const ShapeBox& shape, int c) {
+  if (c < 8) {
+    return Vec3((c & 1) ? shape.half.x : -shape.half.x, (c & 2) ? shape.half.y : -shape.half.y,
+                (c & 4) ? shape.half.z : -shape.half.z);
+  }
+  const int axis = (c - 8) / 2;
+  const double sign = (c & 1) ? 1.0 : -1.0;
+  return Vec3(axis == 0 ? sign * shape.half.x : 0, axis == 1 ? sign * shape.half.y : 0,
+              axis == 2 ? sign * shape.half.z : 0);
+}
+
+bool SimRobot::rolling(size_t k) const {
+  return static_cast<int>(k) == desc_.root ||
+         (wheel_l_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_l_].child) ||
+         (wheel_r_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_r_].child);
+}
+
+// The farthest test point of the rolling links from the base's origin [m].
+double SimRobot::rolling_reach() const {
+  double reach = 0.0;
+  for (size_t k = 0; k < desc_.links.size(); ++k) {
+    if (!rolling(k)) continue;
+    for (const ShapeBox& shape : desc_.links[k].shapes) {
+      const Pose in_base = desc_.links[k].pose0 * shape.pose;
+      for (int c = 0; c < 14; ++c) reach = std::max(reach, in_base.transform(shape_point(shape, c)).norm());
+    }
+  }
+  return reach;
+}
+
 bool SimRobot::blocked(const BasePose& next, const Scene& scene) const {
   const Pose base(Vec3(next.x, next.y, z_), Quat::from_axis_angle(Vec3(0, 0, 1), next.yaw));
-  for (size_t k = 0; k < desc_.links.size(); ++k) {
-    const bool rolling = static_cast<int>(k) == desc_.root ||
-                         (wheel_l_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_l_].child) ||
-                         (wheel_r_ >= 0 && static_cast<int>(k) == desc_.joints[wheel_r_].child);
-    if (!rolling) continue;
-    for (const ShapeBox& shape : desc_.links[k].shapes) {
-      const Pose box = base * desc_.links[k].pose0 * shape.pose;
-      for (int c = 0; c < 14; ++c) {
-        Vec3 local;
-        if (c < 8) {
-          local = Vec3((c & 1) ? shape.half.x : -shape.half.x, (c & 2) ? shape.half.y : -shape.half.y,
-                       (c & 4) ? shape.half.z : -shape.half.z);
-        } else {
-          const int axis = (c - 8) / 2;
-          const double sign = (c & 1) ? 1.0 : -1.0;
-          local = Vec3(axis == 0 ? sign * shape.half.x : 0, axis == 1 ? sign * shape.half.y : 0,
-                       axis == 2 ? sign * shape.half.z : 0);
-        }
-        const Vec3 p = box.transform(local);
-        if (p.z < z_ + kStepHeight) continue;  // at wheel contact height: floor, not obstacle
-        for (size_t b = 0; b < scene.boxes.size(); ++b) {
-          const SceneBox& sb = scene.boxes[b];
-          if (sb.owner == kOwnerWorld && sb.solid && box_contains(sb, p)) return true;
+  for (const SceneBox& sb : scene.boxes) {
+    if (sb.owner != kOwnerWorld || !sb.solid) continue;
+    // No test point lies farther than `reach_` from the base's origin: a box that far from
+    // it along one of its own axes holds none of them.
+    const Vec3 near = sb.pose.rot.rotate_reverse(base.pos - sb.pose.pos);
+    if (std::fabs(near.x) > sb.half.x + reach_ || std::fabs(near.y) > sb.half.y + reach_ ||
+        std::fabs(near.z) > sb.half.z + reach_) {
+      continue;
+    }
+    for (size_t k = 0; k < desc_.links.size(); ++k) {
+      if (!rolling(k)) continue;
+      for (const ShapeBox& shape : desc_.links[k].shapes) {
+        const Pose box = base * desc_.links[k].pose0 * shape.pose;
+        for (int c = 0; c < 14; ++c) {
+          const Vec3 p = box.transform(shape_point(shape, c));
+          if (p.z < z_ + kStepHeight) continue;  // at wheel contact height: floor, not obstacle
+          if (box_contains(sb, p)) return true;
         }
       }
     }

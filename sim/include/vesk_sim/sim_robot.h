@@ -68,6 +68,9 @@ class SimRobot {
   static double armature(const gazebo::common::PID& pid, double dt);
   static bool same_gains(const gazebo::common::PID& a, const gazebo::common::PID& b);
   bool blocked(const BasePose& next, const Scene& scene) const;
+  bool rolling(size_t link) const;  // the base or a wheel: the links that meet obstacles
+  double rolling_reach() const;
+  static Vec3 shape_point(const ShapeBox& shape, int c);
   void settle(double dt, const Scene& scene, const Vec3& gravity);
   void publish_state(double dt);
 
@@ -87,6 +90,7 @@ class SimRobot {
   int wheel_l_ = -1, wheel_r_ = -1;
   double wheel_radius_ = 0.0, track_ = 0.0;  // [m], from the model's wheels (unused without them)
   double mass_ = 0.0;                        // [kg]
+  double reach_ = 0.0;                       // [m] see rolling_reach()
   BasePose base_;
   double z_ = 0.0, vz_ = 0.0;  // base height [m] and vertical speed [m/s]
 };
