@@ -80,6 +80,8 @@ class Robot {
   std::deque<vesk2_msg::sensors_package> packages_;
 };
 
+static double g_first_frame_periods = 1.0;  // see main
+
 TEST(TwoRobots, EachRobotsTopicsCarryOnlyItsOwnState) {
   ros::NodeHandle nh;
   Robot a(nh, "vesk"), b(nh, "vesk2");
@@ -230,8 +232,8 @@ TEST(CameraWatch, ACameraRendersOnlyWhileItsImagesAreWatched) {
   ASSERT_TRUE(spin_until([&] { return sub.getNumPublishers() > 0; }));
   const ros::Time subscribed = ros::Time::now();
   ASSERT_TRUE(spin_until([&] { return !first.seq.empty(); }));
-  // The first frame within one camera period of the subscription.
-  EXPECT_LE((first.stamp.front() - subscribed).toSec(), 1.0 / kRate + 1e-6);
+  // The first frame within one camera period of the subscription (gzserver: see main).
+  EXPECT_LE((first.stamp.front() - subscribed).toSec(), g_first_frame_periods / kRate + 1e-6);
   EXPECT_LT(first.seq.front(), 0.5 * 3.0 * kRate) << "the camera rendered while nobody watched";
   // Then at the camera's rate.
   ASSERT_TRUE(sim_time_past(first.stamp.front() + ros::Duration(kWatchS)));
@@ -441,5 +443,12 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ros::init(argc, argv, "rostest_world");
   ::testing::GTEST_FLAG(filter) = argc > 1 ? argv[1] : "*";
+  // "first_frame_periods=N": camera periods within which a newly watched camera's first frame
+  // must come. gzserver renders a camera that it turns on one or two ticks later than the
+  // headless simulator does (measured there: 0.09 s at 15 frames/s), so its test allows two.
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("first_frame_periods=", 0) == 0) g_first_frame_periods = std::stod(a.substr(20));
+  }
   return RUN_ALL_TESTS();
 }
