@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "demo_summary.h"
 #include "vesk_sim/report.h"
 
 namespace {
@@ -22,27 +23,8 @@ std::string g_report;
 std::unique_ptr<vesk_test::ChildProcess> g_voice;  // vocalsynth, started before the tests
 std::string g_voice_output;                        // its console up to the report
 
-std::map<std::string, std::string> read_summary(const std::string& path) {
-  std::map<std::string, std::string> kv;
-  std::ifstream f(path);
-  std::string line;
-  while (std::getline(f, line)) {
-    const size_t colon = line.find(": ");
-    if (colon == std::string::npos) continue;
-    size_t start = line.find_first_not_of(' ');
-    kv[line.substr(start, colon - start)] = line.substr(colon + 2);
-  }
-  return kv;
-}
-
-double num(const std::map<std::string, std::string>& kv, const std::string& key) {
-  const auto it = kv.find(key);
-  if (it == kv.end()) {
-    ADD_FAILURE() << "summary lacks \"" << key << "\"";
-    return 0.0;
-  }
-  return std::stod(it->second);
-}
+using vesk_test::num;
+using vesk_test::read_summary;
 
 class DemoReport : public ::testing::Test {
  protected:
