@@ -22,7 +22,7 @@
 # Usage (workspace sourced): bash sim/bench/run_bench.sh [SECONDS] [ROBOT_COUNTS]
 #   SECONDS       simulated seconds of each run (default 10, more than 2)
 #   ROBOT_COUNTS  e.g. "1 4 16" (default), each 1 to 16
-#   DEMO_COUNTS   (environment) robot counts of part 2 (default "1")
+#   DEMO_COUNTS   (environment) robot counts of the runs under the demo's load (default "1")
 set -eu
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"

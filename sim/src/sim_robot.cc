@@ -191,8 +191,6 @@ bool SimRobot::same_gains(const gazebo::common::PID& a, const gazebo::common::PI
          a.GetCmdMin() == b.GetCmdMin();
 }
 
-// Would the body or the wheels, with the base at `next`, enter a solid box of the world
-// that is too tall to drive over?
 // The 14 test points of a shape: its 8 corners and its 6 face centres, in the shape's frame.
 Vec3 SimRobot::shape_point(const ShapeBox& shape, int c) {
   if (c < 8) {
@@ -224,6 +222,8 @@ double SimRobot::rolling_reach() const {
   return reach;
 }
 
+// Would the body or the wheels, with the base at `next`, enter a solid box of the world
+// that is too tall to drive over?
 bool SimRobot::blocked(const BasePose& next, const Scene& scene) const {
   const Pose base(Vec3(next.x, next.y, z_), Quat::from_axis_angle(Vec3(0, 0, 1), next.yaw));
   for (const SceneBox& sb : scene.boxes) {
